@@ -1,0 +1,308 @@
+#include "app/startup.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/device.h"
+#include "app/layout.h"
+#include "app/log.h"
+#include "app/perform.h"
+#include "app/settings.h"
+#include "app/tasks.h"
+#include "art/backdrop.h"
+#include "art/chunk.h"
+#include "art/database.h"
+#include "art/disk.h"
+#include "art/download.h"
+#include "art/files.h"
+#include "art/ground.h"
+#include "art/http.h"
+#include "art/image.h"
+#include "art/model.h"
+#include "art/picture.h"
+#include "art/texture.h"
+#include "common/messages.h"
+#include "net/cgi.h"
+#include "net/login.h"
+#include "net/resolve.h"
+#include "net/telegram.h"
+#include "net/universe.h"
+#include "people/avatar.h"
+#include "people/balloon.h"
+#include "people/chat.h"
+#include "people/colors.h"
+#include "people/console.h"
+#include "people/font.h"
+#include "people/gesture.h"
+#include "platform/files.h"
+#include "platform/os.h"
+#include "platform/ui.h"
+#include "render/library.h"
+#include "shell/bps.h"
+#include "shell/menu.h"
+#include "shell/options.h"
+#include "shell/slider.h"
+#include "shell/status.h"
+#include "shell/teleport.h"
+#include "shell/url.h"
+#include "shell/web.h"
+#include "sound/sound.h"
+#include "upgrade/about.h"
+#include "upgrade/check.h"
+#include "view/camera.h"
+#include "view/collision.h"
+#include "view/focus.h"
+#include "view/frame.h"
+#include "view/mouse.h"
+#include "view/scene.h"
+#include "view/self.h"
+#include "view/viewport.h"
+#include "world/cell.h"
+#include "world/pdialog.h"
+#include "world/pick.h"
+#include "world/prop.h"
+#include "world/sign.h"
+#include "world/visible.h"
+#include "world/world.h"
+
+namespace zk {
+
+namespace {
+
+bool g_three_d_ready = false;
+bool g_window_created = false;
+
+void trace(const char* name) {
+    if (log_on(Trace::trace)) log_write("%s", name);
+}
+
+// Step 19: the rendering library, the camera and the scene.
+const char* init_three_d() {
+    trace("init_three_d");
+    if (!render_open("MSWindows")) return load_message(1);
+    if (log_on(Trace::trace)) log_write("DEBUG:");
+    if (int rc = camera_init(); rc != 0)
+        return load_message(rc == render_error_out_of_memory ? 5 : 6);
+    if (!scene_init()) return load_message(9);
+    g_three_d_ready = true;
+    return nullptr;
+}
+
+// Step 25: the start world, falling back to zk.
+const char* enter_start_world() {
+    std::string start = settings_get_string("start", "world");
+    if (start.empty()) start = "zk";
+    int rc = world_enter(start, 1);
+    if (rc == 27) rc = world_enter("zk", 1);
+    if (rc != 0) return load_message(146, start.c_str());
+    return nullptr;
+}
+
+}  // namespace
+
+std::string startup_command_line(int argc, char** argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) line.push_back(' ');
+        line.append(argv[i]);
+    }
+    return line;
+}
+
+bool three_d_ready() { return g_three_d_ready; }
+
+int zelnik_main(int argc, char** argv) {
+    return zelnik_run(os_executable_directory(), startup_command_line(argc, argv));
+}
+
+int zelnik_run(const std::string& directory, const std::string& command_line) {
+
+    // 1. One browser per program directory: a second start hands its
+    // command line to the first, which comes to the front.
+    if (!directory.empty() && ui().instance_hand_over(directory, command_line)) return 0;
+
+    // 2.
+    tick_read();
+    std::srand(tick_now());
+
+    // 3.
+    settings_set_directory(directory);
+    make_directory(directory + "/cache");
+
+    // 4.
+    if (!settings_file_exists()) return terminate(load_message(15));
+    ui().instance_listen(directory);
+
+    // 5.
+    log_init();
+
+    // 6-7. Nothing to register; every Linux is a supported platform.
+    trace("init_application");
+    trace("os_init");
+
+    // 8.
+    trace("init_instance");
+    if (!ui().main_window_create(product_name(),
+                                 layout_initial_placement(ui().screen_width(), ui().screen_height())))
+        return terminate(nullptr);
+    g_window_created = true;
+
+    // 9.
+    if (!device_init()) return terminate(nullptr);
+
+    // 10-12.
+    if (int rc = resolve_init(); rc != 0) return terminate(load_message(18, rc));
+    if (int rc = about_init(); rc != 0) return terminate(load_message(151, rc));
+    universe_init();
+
+    // 13.
+    menu_init();
+    teleport_load();
+    cgi_register_window();
+    check_for_new_upgrade();
+
+    // 14.
+    if (!login_init()) return terminate(nullptr);
+
+    // 15-16.
+    slider_init();
+    vslider_init();
+    if (int msg = perform_init(); msg != 0) return terminate(load_message(msg, product_name()));
+
+    // 17-18.
+    if (!database_init()) return terminate(load_message(82));
+    if (!download_init()) return terminate(load_message(104));
+    if (!ui().toolbar_create(settings_get_int("show", "toolbar") == 1)) return terminate(load_message(104));
+
+    // 19.
+    if (const char* failure = init_three_d()) return terminate(failure);
+
+    // 20.
+    if (!font_init()) return terminate(load_message(14));
+    if (!viewport_init()) return terminate(nullptr);
+    status_init();
+    web_init();
+
+    // 21.
+    if (!model_init()) return terminate(load_message(11));
+    if (int rc = avatar_init(); rc != 0) return terminate(load_message(13, rc));
+    if (!cell_init()) return terminate(load_message(16));
+    if (!world_init()) return terminate(load_message(102));
+    pick_init();
+    if (!focus_init()) return terminate(load_message(21));
+    if (!chat_init()) return terminate(load_message(23));
+    if (!colors_init()) return terminate(load_message(30));
+    if (!console_init()) return terminate(load_message(124));
+
+    // 22.
+    proxy_init();
+    if (!http_init()) return terminate("Unable to access Internet");
+
+    // 23.
+    ui().main_window_show(layout_start_maximized());
+
+    // 24.
+    sndoptions_init();
+    dloptions_init();
+    sound_init();
+    self_init();
+    balloon_init();
+    mouse_init();
+    prop_init();
+    bps_init();
+    frame_init();
+    sign_init();
+    disk_init();
+    gesture_init();
+    visible_init();
+    advanced_init();
+    picture_init();
+    telegram_init();
+    pdialog_init();
+    options_register();
+    url_init(settings_get_string("browser", "name"));
+    cgi_init(command_line);
+    about_hide();
+
+    // 25.
+    if (const char* failure = enter_start_world()) return terminate(failure);
+
+    // 26.
+    cgi_update();
+    ui().run_loop();
+
+    // 27.
+    mouse_deactivate();
+    return terminate(nullptr);
+}
+
+int terminate(const char* message) {
+    trace("terminate");
+    avatar_term();
+    sound_term();
+    prop_term();
+    universe_term();
+    http_term();
+    file_term();
+    menu_term();
+    cgi_term();
+    resolve_term();
+    cell_term();
+    chunk_term();
+    download_term();
+    world_term();
+    web_term();
+    image_term();
+    url_term();
+    console_term();
+    if (message) {
+        tasks_set_fatal_box(true);
+        ui().stop_box(load_message(7), message);
+        tasks_set_fatal_box(false);
+    }
+    scene_term();
+    backdrop_clear();
+    render_close();
+    g_three_d_ready = false;
+    if (g_window_created) {
+        ui().main_window_destroy();
+        g_window_created = false;
+    }
+    return 0;
+}
+
+void message_box(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    tasks_set_fatal_box(true);
+    ui().stop_box(product_name(), text);
+    tasks_set_fatal_box(false);
+}
+
+int world_reset() {
+    trace("world_reset");
+    visible_reset();
+    frame_clear_counters();
+    pick_drop_selection();
+    ground_release();
+    avatar_drop_all();
+    self_release_model();
+    model_empty_cache();
+    download_reset();
+    picture_reset();
+    image_reset();
+    texture_reset();
+    avatar_reload_list();
+    chunk_reset();
+    self_create_model();
+    backdrop_clear();
+    sound_reset();
+    collision_recompute();
+    return cell_reset();
+}
+
+}  // namespace zk

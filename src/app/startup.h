@@ -1,0 +1,32 @@
+// The program's entry, start-up in its fixed order, and shutdown.
+#pragma once
+
+#include <string>
+
+namespace zk {
+
+// Runs the browser: start-up, the event loop, shutdown. Answers the process
+// exit code. The window-system port must be set.
+int zelnik_main(int argc, char** argv);
+// The same for a given program directory and command line.
+int zelnik_run(const std::string& directory, const std::string& command_line);
+
+// Shuts every module down in order; with a message, shows it in a stop box
+// captioned "Error" first. Answers 0, the exit code.
+int terminate(const char* message);
+
+// Formats up to 1 KB and shows it in a stop box captioned with the product's
+// name; no pass runs while it is up.
+void message_box(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Resets the world-bound modules in their fixed order before another world
+// is entered; answers the cell cache's reset (0 when it cannot be opened).
+int world_reset();
+
+// Set once the scene exists; layout and painting do nothing before it.
+bool three_d_ready();
+
+// The command line as one text, as the hand-in receives it.
+std::string startup_command_line(int argc, char** argv);
+
+}  // namespace zk

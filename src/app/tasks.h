@@ -1,0 +1,39 @@
+// The task table: one pass over 32 update operations per frame, driven by
+// the main window's timer, never nested.
+#pragma once
+
+#include <cstdint>
+
+namespace zk {
+
+struct Task {
+    const char* name;  // null for the two entries that bracket drawing
+    void (*update)();
+};
+
+constexpr int kTaskCount = 32;
+const Task* tasks_table();
+
+// One pass: each entry in order, its name traced first when [debug] tasks.
+void tasks_run();
+
+// The frame clock: milliseconds as read at the start of the current pass.
+uint32_t tick_now();
+// Reads the clock (task 1, and once during start-up).
+void tick_read();
+
+// One timer event of the main window. Runs `pass` unless a pass is already
+// running, the fatal-message box is up, or a pane splitter is being dragged.
+// Answers whether the pass ran.
+bool tasks_timer_event(void (*pass)() = tasks_run);
+
+// Timer period in milliseconds for the application's activation state:
+// 0 while active, 1000 while another application is active.
+int tasks_activation_changed(bool active);
+bool app_inactive();
+
+// Set while the fatal-message box is shown; no pass runs meanwhile.
+void tasks_set_fatal_box(bool up);
+bool tasks_pass_running();
+
+}  // namespace zk

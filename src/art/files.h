@@ -1,0 +1,8 @@
+// File helpers.
+#pragma once
+
+namespace zk {
+
+void file_term();
+
+}  // namespace zk

@@ -1,0 +1,8 @@
+// Textures and masks.
+#pragma once
+
+namespace zk {
+
+void texture_reset();
+
+}  // namespace zk

@@ -1,0 +1,8 @@
+// Login and identity.
+#pragma once
+
+namespace zk {
+
+bool login_init();
+
+}  // namespace zk

@@ -1,0 +1,9 @@
+// Host-name resolution.
+#pragma once
+
+namespace zk {
+
+int resolve_init();
+void resolve_term();
+
+}  // namespace zk

@@ -1,0 +1,9 @@
+// Chat balloons.
+#pragma once
+
+namespace zk {
+
+void balloon_init();
+void balloon_update();
+
+}  // namespace zk

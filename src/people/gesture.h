@@ -1,0 +1,8 @@
+// Gestures.
+#pragma once
+
+namespace zk {
+
+void gesture_init();
+
+}  // namespace zk

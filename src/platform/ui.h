@@ -1,0 +1,61 @@
+// The window-system services that the program's modules need, implemented
+// with Qt by the shell and by a scripted fake in tests.
+#pragma once
+
+#include <string>
+
+namespace zk {
+
+struct WindowRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// Where the main window opens: at (x, y) unless `default_position`.
+struct WindowPlacement {
+    bool default_position = true;
+    int x = 0, y = 0;
+    int width = 480, height = 400;
+};
+
+struct DepthWarningAnswer {
+    bool exit = false;            // "Exit" rather than "Continue Anyway"
+    bool dont_show_again = false; // the check box
+};
+
+class UiPort {
+public:
+    virtual ~UiPort() = default;
+
+    // A modal stop box; returns when the user has dismissed it.
+    virtual void stop_box(const std::string& caption, const std::string& text) = 0;
+
+    virtual int screen_width() = 0;
+    virtual int screen_height() = 0;
+    virtual int screen_depth() = 0;
+
+    virtual bool main_window_create(const std::string& title, const WindowPlacement& placement) = 0;
+    virtual void main_window_show(bool maximized) = 0;
+    virtual bool main_window_geometry(WindowRect& rect) = 0;
+    virtual void main_window_destroy() = 0;
+    virtual bool toolbar_create(bool shown) = 0;
+
+    virtual DepthWarningAnswer depth_warning(const std::string& title, const std::string& text) = 0;
+
+    // Hands the command line to a browser already running from the same
+    // program directory; true when one took it (this process then exits).
+    virtual bool instance_hand_over(const std::string& program_dir, const std::string& command_line) = 0;
+    // Becomes the instance that later starts hand their command lines to.
+    virtual void instance_listen(const std::string& program_dir) = 0;
+
+    // Runs the event loop with the task timer until the program is asked to
+    // quit; answers the loop's exit code.
+    virtual int run_loop() = 0;
+    virtual void quit_loop() = 0;
+};
+
+// The port in use. Set once at start-up (the shell's, or a test's fake).
+void ui_set_port(UiPort* port);
+UiPort& ui();
+bool ui_present();
+
+}  // namespace zk

@@ -1,0 +1,93 @@
+#include "shell/qt/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "app/layout.h"
+#include "app/settings.h"
+#include "app/startup.h"
+
+namespace zk {
+
+namespace {
+
+WindowRect rect_of(const QMainWindow& w) {
+    // Position of the frame, size of the window without it: the pair that
+    // restores the same window at the next start.
+    QRect g = w.geometry();
+    QPoint p = w.pos();
+    return {p.x(), p.y(), g.width(), g.height()};
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const QString& title) {
+    setWindowTitle(title);
+    setObjectName("main_window");
+    view_ = new QWidget(this);
+    view_->setObjectName("view_area");
+    view_->setAutoFillBackground(true);
+    QPalette pal = view_->palette();
+    pal.setColor(QPalette::Window, QColor(0x20, 0x30, 0x48));
+    view_->setPalette(pal);
+    view_->setFocusPolicy(Qt::StrongFocus);
+    setCentralWidget(view_);
+
+    QMenu* file = menuBar()->addMenu("&File");
+    QAction* exit = file->addAction("E&xit");
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* view = menuBar()->addMenu("&View");
+    toolbar_action_ = view->addAction("&Toolbar");
+    toolbar_action_->setObjectName("command_129");
+    toolbar_action_->setCheckable(true);
+    connect(toolbar_action_, &QAction::triggered, this, [this] { toggle_toolbar(); });
+
+    statusBar()->setSizeGripEnabled(true);
+}
+
+void MainWindow::create_toolbar(bool shown) {
+    if (!toolbar_) {
+        toolbar_ = addToolBar("Toolbar");
+        toolbar_->setObjectName("toolbar");
+        toolbar_->setMovable(false);
+        toolbar_->toggleViewAction()->setVisible(false);
+    }
+    toolbar_->setVisible(shown);
+    toolbar_action_->setChecked(shown);
+}
+
+bool MainWindow::toolbar_shown() const { return toolbar_ && !toolbar_->isHidden(); }
+
+void MainWindow::toggle_toolbar() {
+    if (!toolbar_) return;
+    const bool shown = !toolbar_shown();
+    toolbar_->setVisible(shown);
+    toolbar_action_->setChecked(shown);
+    settings_put_int("show", "toolbar", shown ? 1 : 0);
+}
+
+void MainWindow::bring_to_front() {
+    if (isMinimized()) showNormal();
+    QWidget* target = QApplication::activeModalWidget();
+    if (!target) target = this;
+    target->raise();
+    target->activateWindow();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    if (isVisible()) layout_window_moved(rect_of(*this), isMinimized(), isMaximized());
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (isVisible()) layout_window_resized(rect_of(*this), isMinimized(), isMaximized(), three_d_ready());
+}
+
+}  // namespace zk

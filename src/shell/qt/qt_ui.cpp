@@ -1,0 +1,187 @@
+#include "shell/qt/qt_ui.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QVBoxLayout>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/layout.h"
+#include "app/tasks.h"
+#include "net/cgi.h"
+#include "shell/qt/main_window.h"
+#include "shell/qt/scheduler.h"
+#include "shell/qt/single_instance.h"
+
+namespace zk {
+
+namespace {
+
+int g_signal_pipe[2] = {-1, -1};
+
+void on_signal(int) {
+    char b = 1;
+    if (g_signal_pipe[1] >= 0) {
+        ssize_t n = write(g_signal_pipe[1], &b, 1);
+        (void)n;
+    }
+}
+
+QScreen* screen() { return QGuiApplication::primaryScreen(); }
+
+}  // namespace
+
+QtUi::QtUi() {
+    // Scripts and tests run the program with nobody at the screen: boxes
+    // then go to standard error and take their default answer.
+    const char* u = std::getenv("ZELNIK_UNATTENDED");
+    unattended_ = u && *u && *u != '0';
+
+    // SIGTERM and SIGINT end the loop like closing the window, so shutdown
+    // runs in order; one that arrives during start-up ends the loop as soon
+    // as it runs.
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) == 0) {
+        notifier_ = std::make_unique<QSocketNotifier>(g_signal_pipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+            char b;
+            ssize_t n = read(g_signal_pipe[0], &b, 1);
+            (void)n;
+            quit_loop();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = on_signal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+    }
+}
+
+QtUi::~QtUi() {
+    delete window_;
+    if (notifier_) {
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        notifier_.reset();
+        close(g_signal_pipe[0]);
+        close(g_signal_pipe[1]);
+        g_signal_pipe[0] = g_signal_pipe[1] = -1;
+    }
+}
+
+void QtUi::stop_box(const std::string& caption, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    if (unattended_) return;
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, window_);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+int QtUi::screen_width() { return screen() ? screen()->geometry().width() : 1024; }
+int QtUi::screen_height() { return screen() ? screen()->geometry().height() : 768; }
+int QtUi::screen_depth() { return screen() ? screen()->depth() : 24; }
+
+bool QtUi::main_window_create(const std::string& title, const WindowPlacement& placement) {
+    window_ = new MainWindow(QString::fromStdString(title));
+    TrackLimits limits = layout_track_limits(screen_width(), screen_height());
+    window_->setMinimumSize(limits.min_width, limits.min_height);
+    window_->setMaximumSize(limits.max_width, limits.max_height);
+    window_->resize(placement.width, placement.height);
+    if (!placement.default_position) window_->move(placement.x, placement.y);
+    return true;
+}
+
+void QtUi::main_window_show(bool maximized) {
+    if (!window_) return;
+    if (maximized)
+        window_->showMaximized();
+    else
+        window_->show();
+    window_->view_area()->setFocus();
+    window_->repaint();
+}
+
+bool QtUi::main_window_geometry(WindowRect& rect) {
+    if (!window_) return false;
+    rect = {window_->pos().x(), window_->pos().y(), window_->width(), window_->height()};
+    return true;
+}
+
+void QtUi::main_window_destroy() {
+    delete window_;
+    window_ = nullptr;
+}
+
+bool QtUi::toolbar_create(bool shown) {
+    if (!window_) return false;
+    window_->create_toolbar(shown);
+    return true;
+}
+
+DepthWarningAnswer QtUi::depth_warning(const std::string& title, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+    if (unattended_) return {};
+    QDialog dialog(window_);
+    dialog.setWindowTitle(QString::fromStdString(title));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(QString::fromStdString(text));
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto* check = new QCheckBox("&Dont't display this message again");
+    layout->addWidget(check);
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* exit = buttons->addButton("&Exit", QDialogButtonBox::RejectRole);
+    QPushButton* go_on = buttons->addButton("&Continue Anyway", QDialogButtonBox::AcceptRole);
+    go_on->setDefault(true);
+    (void)exit;
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    DepthWarningAnswer answer;
+    answer.exit = dialog.exec() != QDialog::Accepted;
+    answer.dont_show_again = check->isChecked();
+    return answer;
+}
+
+bool QtUi::instance_hand_over(const std::string& program_dir, const std::string& command_line) {
+    return single_instance_hand_over(QString::fromStdString(program_dir), QByteArray::fromStdString(command_line));
+}
+
+void QtUi::instance_listen(const std::string& program_dir) {
+    instance_ = std::make_unique<SingleInstanceServer>(QString::fromStdString(program_dir), [this](const QByteArray& line) {
+        if (window_) window_->bring_to_front();
+        cgi_hand_in(line.toStdString());
+    });
+}
+
+int QtUi::run_loop() {
+    Scheduler scheduler;
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &scheduler,
+                     [&scheduler](Qt::ApplicationState state) {
+                         // Without a window manager nothing is ever
+                         // activated; only a real change away counts.
+                         if (state == Qt::ApplicationActive)
+                             scheduler.set_active(true);
+                         else if (state == Qt::ApplicationInactive || state == Qt::ApplicationHidden)
+                             scheduler.set_active(false);
+                     });
+    scheduler.start();
+    int rc = QApplication::exec();
+    scheduler.stop();
+
+    return rc;
+}
+
+void QtUi::quit_loop() { QApplication::quit(); }
+
+}  // namespace zk

@@ -1,0 +1,8 @@
+// The status bar.
+#pragma once
+
+namespace zk {
+
+void status_init();
+
+}  // namespace zk

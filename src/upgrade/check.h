@@ -1,0 +1,8 @@
+// The upgrade check.
+#pragma once
+
+namespace zk {
+
+void check_for_new_upgrade();
+
+}  // namespace zk

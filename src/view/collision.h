@@ -1,0 +1,8 @@
+// Collision.
+#pragma once
+
+namespace zk {
+
+void collision_recompute();
+
+}  // namespace zk

@@ -1,0 +1,9 @@
+// The viewport.
+#pragma once
+
+namespace zk {
+
+bool viewport_init();
+void viewport_update();
+
+}  // namespace zk

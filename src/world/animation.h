@@ -1,0 +1,8 @@
+// Animated object textures.
+#pragma once
+
+namespace zk {
+
+void animation_update();
+
+}  // namespace zk

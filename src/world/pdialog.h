@@ -1,0 +1,8 @@
+// The object dialog.
+#pragma once
+
+namespace zk {
+
+void pdialog_init();
+
+}  // namespace zk

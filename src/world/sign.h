@@ -1,0 +1,9 @@
+// Signs drawn on objects.
+#pragma once
+
+namespace zk {
+
+void sign_init();
+void sign_update();
+
+}  // namespace zk

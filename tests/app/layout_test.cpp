@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include "app/layout.h"
+#include "app/settings.h"
+#include "support/temp_dir.h"
+
+using namespace zk;
+using zk::test::read_file;
+using zk::test::TempDir;
+
+TEST(Layout, SizesHaveDefaultsAndMinimums) {
+    WindowPlacement p = layout_placement(-1, -1, -1, -1, 1024, 768);
+    EXPECT_TRUE(p.default_position);
+    EXPECT_EQ(p.width, 480);
+    EXPECT_EQ(p.height, 400);
+    p = layout_placement(10, 10, 100, 20, 1024, 768);
+    EXPECT_EQ(p.width, 300);
+    EXPECT_EQ(p.height, 170);
+    p = layout_placement(10, 10, 300, 170, 1024, 768);
+    EXPECT_EQ(p.width, 300);
+    EXPECT_EQ(p.height, 170);
+    EXPECT_FALSE(p.default_position);
+    EXPECT_EQ(p.x, 10);
+    EXPECT_EQ(p.y, 10);
+}
+
+TEST(Layout, OffScreenPositionsFallBackToTheDefault) {
+    // Missing either coordinate.
+    EXPECT_TRUE(layout_placement(-1, 50, 500, 400, 1024, 768).default_position);
+    EXPECT_TRUE(layout_placement(50, -1, 500, 400, 1024, 768).default_position);
+    // At or beyond the right or bottom edge.
+    EXPECT_TRUE(layout_placement(1024, 50, 500, 400, 1024, 768).default_position);
+    EXPECT_FALSE(layout_placement(1023, 50, 500, 400, 1024, 768).default_position);
+    EXPECT_TRUE(layout_placement(50, 768, 500, 400, 1024, 768).default_position);
+    // Entirely left of or above the screen.
+    EXPECT_TRUE(layout_placement(-600, 50, 500, 400, 1024, 768).default_position);
+    EXPECT_FALSE(layout_placement(-500, 50, 500, 400, 1024, 768).default_position);
+    EXPECT_TRUE(layout_placement(50, -401, 500, 400, 1024, 768).default_position);
+    // A partly visible window keeps its place.
+    WindowPlacement p = layout_placement(-100, -20, 500, 400, 1024, 768);
+    EXPECT_FALSE(p.default_position);
+    EXPECT_EQ(p.x, -100);
+    EXPECT_EQ(p.y, -20);
+    // The minimum size takes part in the test: 300 wide at -301 is off.
+    EXPECT_TRUE(layout_placement(-301, 0, 100, 100, 1024, 768).default_position);
+}
+
+TEST(Layout, TrackingLimits) {
+    TrackLimits t = layout_track_limits(1920, 1080);
+    EXPECT_EQ(t.min_width, 300);
+    EXPECT_EQ(t.min_height, 170);
+    EXPECT_EQ(t.max_width, 1928);
+    EXPECT_EQ(t.max_height, 1088);
+}
+
+TEST(Layout, MovesAndResizesAreWrittenByTheRules) {
+    TempDir dir;
+    settings_set_directory(dir.path());
+    layout_window_moved({15, 25, 640, 480}, false, false);
+    EXPECT_EQ(settings_get_int("layout", "main_x"), 15);
+    EXPECT_EQ(settings_get_int("layout", "main_y"), 25);
+    layout_window_moved({0, 0, 640, 480}, true, false);   // minimised: ignored
+    layout_window_moved({-4, -4, 640, 480}, false, true); // maximised: ignored
+    EXPECT_EQ(settings_get_int("layout", "main_x"), 15);
+
+    layout_window_resized({0, 0, 640, 480}, false, false, false);  // before the view exists
+    EXPECT_EQ(settings_get_int("layout", "main_width"), -1);
+    layout_window_resized({0, 0, 640, 480}, false, false, true);
+    EXPECT_EQ(settings_get_int("layout", "main_width"), 640);
+    EXPECT_EQ(settings_get_int("layout", "main_height"), 480);
+    EXPECT_EQ(settings_get_int("layout", "maximized"), 0);
+    layout_window_resized({0, 0, 1024, 768}, false, true, true);
+    EXPECT_EQ(settings_get_int("layout", "maximized"), 1);
+    EXPECT_EQ(settings_get_int("layout", "main_width"), 640) << "maximising keeps the normal size";
+    EXPECT_TRUE(layout_start_maximized());
+    layout_window_resized({0, 0, 1, 1}, true, false, true);  // minimised: ignored
+    EXPECT_EQ(settings_get_int("layout", "main_width"), 640);
+
+    // Round trip: what was written opens the same window.
+    WindowPlacement p = layout_initial_placement(1024, 768);
+    EXPECT_FALSE(p.default_position);
+    EXPECT_EQ(p.x, 15);
+    EXPECT_EQ(p.width, 640);
+}

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "support/fake_ui.h"
+#include "support/temp_dir.h"
+
+using namespace zk;
+using zk::test::read_file;
+using zk::test::ScopedFakeUi;
+using zk::test::TempDir;
+using zk::test::write_file;
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_ = getcwd(nullptr, 0);
+        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        log_close();
+    }
+    void TearDown() override {
+        log_close();
+        EXPECT_EQ(chdir(old_), 0);
+        free(old_);
+    }
+    std::vector<std::string> log_messages() {
+        log_close();
+        std::vector<std::string> out;
+        std::string log = read_file(dir_.file("zelnik.log"));
+        size_t a = 0;
+        while (a < log.size()) {
+            size_t b = log.find('\n', a);
+            std::string line = log.substr(a, b - a);
+            out.push_back(line.substr(line.find(": ") + 2));
+            a = b + 1;
+        }
+        return out;
+    }
+    // Position of `name` in the trace, failing when absent.
+    static long at(const std::vector<std::string>& trace, const std::string& name) {
+        auto it = std::find(trace.begin(), trace.end(), name);
+        EXPECT_NE(it, trace.end()) << name << " missing from the trace";
+        return it - trace.begin();
+    }
+    TempDir dir_;
+    ScopedFakeUi ui_;
+    char* old_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(StartupTest, MissingSettingsFileStopsWithMessage15BeforeAnyWindow) {
+    EXPECT_EQ(zelnik_run(dir_.path(), ""), 0);
+    ASSERT_EQ(ui_.fake.boxes.size(), 1u);
+    EXPECT_EQ(ui_.fake.boxes[0].caption, "Error");
+    EXPECT_EQ(ui_.fake.boxes[0].text,
+              "The initialization file couldn't be located. Ensure the working directory is set to where "
+              "this program resides.");
+    EXPECT_FALSE(ui_.fake.window_created);
+    EXPECT_EQ(ui_.fake.loops_run, 0);
+}
+
+TEST_F(StartupTest, ASecondStartHandsOverAndStopsQuietly) {
+    write_file(dir_.file("zelnik.ini"), "[debug]\ntrace=1\n");
+    ui_.fake.running_instance = true;
+    EXPECT_EQ(zelnik_run(dir_.path(), "/tmp/teleport.txt"), 0);
+    EXPECT_EQ(ui_.fake.handed_over, "/tmp/teleport.txt");
+    EXPECT_TRUE(ui_.fake.boxes.empty());
+    EXPECT_FALSE(ui_.fake.window_created);
+    EXPECT_EQ(access(dir_.file("cache").c_str(), F_OK), -1) << "the second start touches nothing";
+}
+
+TEST_F(StartupTest, FullStartRunsInitsInOrderThenTheLoopThenShutdown) {
+    write_file(dir_.file("zelnik.ini"),
+               "[debug]\ntrace=1\n[layout]\nmain_width=100\nmain_x=5000\nmain_y=3\n[show]\ntoolbar=1\n");
+    EXPECT_EQ(zelnik_run(dir_.path(), "cmd.txt"), 0);
+    EXPECT_TRUE(ui_.fake.boxes.empty());
+    EXPECT_EQ(ui_.fake.loops_run, 1);
+    EXPECT_EQ(ui_.fake.title, "Quorvane");
+    EXPECT_TRUE(ui_.fake.placement.default_position) << "x beyond the screen";
+    EXPECT_EQ(ui_.fake.placement.width, 300);
+    EXPECT_EQ(ui_.fake.placement.height, 400);
+    EXPECT_TRUE(ui_.fake.toolbar_shown);
+    EXPECT_TRUE(ui_.fake.window_shown);
+    EXPECT_FALSE(ui_.fake.window_created) << "shutdown destroys the main window";
+    EXPECT_EQ(access(dir_.file("cache").c_str(), F_OK), 0);
+
+    std::vector<std::string> t = log_messages();
+    const char* order[] = {"init_application", "os_init", "init_instance", "device_init", "resolve_init",
+                           "about_init", "universe_init", "menu_init", "teleport_load", "cgi_register_window",
+                           "check_for_new_upgrade", "login_init", "slider_init", "vslider_init",
+                           "perform_init", "database_init", "download_init", "init_three_d", "camera_init",
+                           "scene_init", "font_init", "viewport_init", "status_init", "web_init",
+                           "model_init", "avatar_init", "cell_init", "world_init", "pick_init", "focus_init",
+                           "chat_init", "colors_init", "console_init", "proxy_init", "http_init",
+                           "sndoptions_init", "dloptions_init", "sound_init", "self_init", "balloon_init",
+                           "mouse_init", "prop_init", "bps_init", "frame_init", "sign_init", "disk_init",
+                           "gesture_init", "visible_init", "advanced_init", "picture_init", "telegram_init",
+                           "pdialog_init", "options_register", "url_init", "cgi_init (cmd.txt)",
+                           "about_hide", "terminate", "avatar_term", "sound_term", "prop_term",
+                           "universe_term", "http_term", "file_term", "menu_term", "cgi_term",
+                           "resolve_term", "cell_term", "chunk_term", "download_term", "world_term",
+                           "web_term", "image_term", "url_term", "console_term", "scene_term",
+                           "backdrop_clear"};
+    long last = -1;
+    for (const char* name : order) {
+        long pos = at(t, name);
+        EXPECT_GT(pos, last) << name << " is out of order";
+        last = pos;
+    }
+}
+
+TEST_F(StartupTest, WorldResetRunsInItsOrderAndAnswersTheCellCache) {
+    write_file(dir_.file("zelnik.ini"), "[debug]\ntrace=1\n");
+    settings_set_directory(dir_.path());
+    log_init();
+    EXPECT_EQ(world_reset(), 1);
+    std::vector<std::string> t = log_messages();
+    const char* order[] = {"world_reset", "visible_reset", "frame_clear_counters", "pick_drop_selection",
+                           "ground_release", "avatar_drop_all", "self_release_model", "model_empty_cache",
+                           "download_reset", "picture_reset", "image_reset", "texture_reset",
+                           "avatar_reload_list", "chunk_reset", "self_create_model", "backdrop_clear",
+                           "sound_reset", "collision_recompute", "cell_reset"};
+    ASSERT_EQ(t.size(), std::size(order));
+    for (size_t i = 0; i < t.size(); ++i) EXPECT_EQ(t[i], order[i]);
+}
+
+TEST_F(StartupTest, DepthWarningIsShownOnPaletteDisplaysAndRemembered) {
+    write_file(dir_.file("zelnik.ini"), "[start]\nworld=zk\n");
+    ui_.fake.depth = 8;
+    ui_.fake.depth_answer = {true, true};  // Exit, with "don't show again"
+    EXPECT_EQ(zelnik_run(dir_.path(), ""), 0);
+    ASSERT_EQ(ui_.fake.depth_warnings.size(), 1u);
+    EXPECT_EQ(ui_.fake.depth_warnings[0].find("Your display is using an 8-bit color palette."), 0u);
+    EXPECT_EQ(ui_.fake.loops_run, 0) << "Exit ends the program";
+    EXPECT_TRUE(ui_.fake.boxes.empty()) << "silently";
+    EXPECT_EQ(settings_get_int("device", "depth"), 1);
+
+    // Remembered: no warning the next time, and the program runs.
+    ui_.fake.depth_warnings.clear();
+    EXPECT_EQ(zelnik_run(dir_.path(), ""), 0);
+    EXPECT_TRUE(ui_.fake.depth_warnings.empty());
+    EXPECT_EQ(ui_.fake.loops_run, 1);
+}
+
+TEST_F(StartupTest, TrueColourDisplaysAreNotWarnedAbout) {
+    write_file(dir_.file("zelnik.ini"), "");
+    for (int depth : {15, 16, 24, 32}) {
+        ui_.fake.depth = depth;
+        EXPECT_EQ(zelnik_run(dir_.path(), ""), 0);
+    }
+    EXPECT_TRUE(ui_.fake.depth_warnings.empty());
+    EXPECT_EQ(ui_.fake.loops_run, 4);
+}
+
+TEST_F(StartupTest, MaximizedStartAndHiddenToolbar) {
+    write_file(dir_.file("zelnik.ini"), "[layout]\nmaximized=1\n[show]\ntoolbar=0\n");
+    EXPECT_EQ(zelnik_run(dir_.path(), ""), 0);
+    EXPECT_TRUE(ui_.fake.window_maximized);
+    EXPECT_FALSE(ui_.fake.toolbar_shown);
+}

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/keyed_table.h"
+
+using zk::KeyedTable;
+using zk::keyed_hash;
+
+namespace {
+
+struct Value {
+    int number;
+    char tag[12];
+};
+
+std::vector<std::string> walk(KeyedTable& t) {
+    std::vector<std::string> keys;
+    KeyedTable::Iterator it(t);
+    while (it.next()) keys.emplace_back(reinterpret_cast<const char*>(it.key()), it.key_length());
+    return keys;
+}
+
+void add(KeyedTable& t, const std::string& k, int n) {
+    auto* v = t.find_or_add_as<Value>(k.data(), k.size());
+    ASSERT_NE(v, nullptr);
+    v->number = n;
+}
+
+}  // namespace
+
+TEST(KeyedHash, FollowsTheByteRecurrenceAndStaysNonNegative) {
+    EXPECT_EQ(keyed_hash("", 0), 0u);
+    // h(b) for one byte is T[b]; two bytes fold the first through the table.
+    uint32_t a = keyed_hash("a", 1);
+    uint32_t b = keyed_hash("b", 1);
+    EXPECT_NE(a, b);
+    uint32_t ab = keyed_hash("ab", 2);
+    // T[(h ^ 'b') & 255] ^ (h >> 8) with h = T['a']; T[x] = keyed_hash of byte x.
+    unsigned char idx = static_cast<unsigned char>((a ^ 'b') & 255u);
+    uint32_t t_idx = keyed_hash(&idx, 1);
+    EXPECT_EQ(ab, t_idx ^ (a >> 8));
+    for (int i = 0; i < 256; ++i) {
+        unsigned char c = static_cast<unsigned char>(i);
+        EXPECT_LT(keyed_hash(&c, 1), 0x80000000u);
+    }
+    std::string longer(1000, 'x');
+    EXPECT_LT(keyed_hash(longer.data(), longer.size()), 0x80000000u);
+}
+
+TEST(KeyedHash, EqualsTheBytewiseRecurrenceForEveryLength) {
+    uint32_t table[256];
+    for (int i = 0; i < 256; ++i) {
+        unsigned char c = static_cast<unsigned char>(i);
+        table[i] = keyed_hash(&c, 1);
+    }
+    uint32_t s = 99;
+    for (size_t len = 0; len < 70; ++len) {
+        std::string key;
+        for (size_t i = 0; i < len; ++i) {
+            s = s * 1664525u + 1013904223u;
+            key.push_back(static_cast<char>(s >> 24));
+        }
+        uint32_t h = 0;
+        for (unsigned char b : key) h = table[(h ^ b) & 255u] ^ (h >> 8);
+        EXPECT_EQ(keyed_hash(key.data(), key.size()), h) << "length " << len;
+        EXPECT_LT(h, 0x80000000u);
+    }
+}
+
+TEST(KeyedTable, FindOrAddReportsExistenceAndKeepsValues) {
+    KeyedTable t(101, sizeof(Value));
+    bool existed = true;
+    auto* v = t.find_or_add_as<Value>("model", 5, &existed);
+    ASSERT_NE(v, nullptr);
+    EXPECT_FALSE(existed);
+    EXPECT_EQ(v->number, 0) << "a new value area starts zeroed";
+    v->number = 42;
+    auto* again = t.find_or_add_as<Value>("model", 5, &existed);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(again, v);
+    EXPECT_EQ(again->number, 42);
+    EXPECT_EQ(t.size(), 1u);
+    EXPECT_EQ(t.find("mode", 4), nullptr);
+    EXPECT_EQ(t.find("modelx", 6), nullptr);
+}
+
+TEST(KeyedTable, KeysAreBytesAndAreCopied) {
+    KeyedTable t(7, sizeof(int));
+    std::string key("a\0b", 3);
+    *t.find_or_add_as<int>(key.data(), key.size()) = 1;
+    *t.find_or_add_as<int>("a", 1) = 2;
+    *t.find_or_add_as<int>("", 0) = 3;
+    key[2] = 'z';  // the table holds its own copy
+    std::string original("a\0b", 3);
+    ASSERT_NE(t.find(original.data(), 3), nullptr);
+    EXPECT_EQ(*t.find_as<int>(original.data(), 3), 1);
+    EXPECT_EQ(*t.find_as<int>("a", 1), 2);
+    EXPECT_EQ(*t.find_as<int>("", 0), 3);
+    EXPECT_EQ(t.find(key.data(), 3), nullptr);
+}
+
+TEST(KeyedTable, IteratesBucketsUpwardNewestFirstWithinABucket) {
+    const uint32_t buckets = 5;
+    KeyedTable t(buckets, sizeof(Value));
+    std::vector<std::string> keys;
+    for (int i = 0; i < 40; ++i) keys.push_back("key" + std::to_string(i));
+    for (int i = 0; i < 40; ++i) add(t, keys[i], i);
+
+    // Expected order: bucket 0..4, and inside each bucket the reverse of
+    // insertion order.
+    std::vector<std::string> expected;
+    for (uint32_t b = 0; b < buckets; ++b)
+        for (int i = 39; i >= 0; --i)
+            if (keyed_hash(keys[i].data(), keys[i].size()) % buckets == b) expected.push_back(keys[i]);
+    EXPECT_EQ(walk(t), expected);
+}
+
+TEST(KeyedTable, IteratorMayRemoveTheEntryItStandsOn) {
+    KeyedTable t(3, sizeof(Value));
+    for (int i = 0; i < 30; ++i) add(t, "k" + std::to_string(i), i);
+    std::vector<std::string> before = walk(t);
+
+    // Remove every other entry met, including heads and tails of buckets.
+    std::vector<std::string> seen;
+    KeyedTable::Iterator it(t);
+    int n = 0;
+    while (it.next()) {
+        seen.emplace_back(reinterpret_cast<const char*>(it.key()), it.key_length());
+        if (n++ % 2 == 0) it.remove_current();
+    }
+    EXPECT_EQ(seen, before) << "removal must not skip or repeat entries";
+    EXPECT_EQ(t.size(), 15u);
+    std::vector<std::string> after = walk(t);
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < before.size(); ++i)
+        if (i % 2 == 1) kept.push_back(before[i]);
+    EXPECT_EQ(after, kept);
+
+    // Removing everything while walking empties the table.
+    KeyedTable::Iterator all(t);
+    while (all.next()) all.remove_current();
+    EXPECT_EQ(t.size(), 0u);
+    EXPECT_TRUE(walk(t).empty());
+}
+
+TEST(KeyedTable, RemoveAndClear) {
+    KeyedTable t(11, sizeof(int));
+    for (int i = 0; i < 100; ++i) {
+        std::string k = std::to_string(i);
+        *t.find_or_add_as<int>(k.data(), k.size()) = i;
+    }
+    EXPECT_TRUE(t.remove("50", 2));
+    EXPECT_FALSE(t.remove("50", 2));
+    EXPECT_EQ(t.find("50", 2), nullptr);
+    EXPECT_EQ(*t.find_as<int>("51", 2), 51);
+    EXPECT_EQ(t.size(), 99u);
+    t.clear();
+    EXPECT_EQ(t.size(), 0u);
+    EXPECT_EQ(t.find("51", 2), nullptr);
+    *t.find_or_add_as<int>("51", 2) = 7;
+    EXPECT_EQ(*t.find_as<int>("51", 2), 7);
+}
+
+TEST(KeyedTable, AgreesWithAReferenceMapUnderMixedOperations) {
+    KeyedTable t(127, sizeof(int));
+    std::map<std::string, int> ref;
+    uint32_t s = 12345;
+    for (int step = 0; step < 20000; ++step) {
+        s = s * 1103515245u + 12345u;
+        std::string k = "k" + std::to_string((s >> 8) % 500);
+        if ((s >> 20) % 3 == 0) {
+            EXPECT_EQ(t.remove(k.data(), k.size()), ref.erase(k) == 1);
+        } else {
+            bool existed = false;
+            int* v = t.find_or_add_as<int>(k.data(), k.size(), &existed);
+            EXPECT_EQ(existed, ref.count(k) == 1);
+            *v = step;
+            ref[k] = step;
+        }
+    }
+    EXPECT_EQ(t.size(), ref.size());
+    for (auto& [k, v] : ref) {
+        int* got = t.find_as<int>(k.data(), k.size());
+        ASSERT_NE(got, nullptr) << k;
+        EXPECT_EQ(*got, v);
+    }
+}

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/profile.h"
+#include "support/temp_dir.h"
+
+using zk::profile_edit;
+using zk::profile_lookup;
+using zk::profile_read;
+using zk::profile_read_int;
+using zk::profile_write;
+using zk::test::read_file;
+using zk::test::TempDir;
+using zk::test::write_file;
+
+namespace {
+
+std::string get(std::string_view text, const char* section, const char* key) {
+    std::string v;
+    return profile_lookup(text, section, key, v) ? v : std::string("<missing>");
+}
+
+}  // namespace
+
+TEST(Profile, SectionsAndKeysMatchWithoutCase) {
+    const char* text = "[Layout]\nMain_X = 12 \n[DEBUG]\nall=1\n";
+    EXPECT_EQ(get(text, "layout", "main_x"), "12");
+    EXPECT_EQ(get(text, "LAYOUT", "MAIN_X"), "12");
+    EXPECT_EQ(get(text, "debug", "ALL"), "1");
+    EXPECT_EQ(get(text, "debug", "main_x"), "<missing>") << "keys belong to their own section";
+    EXPECT_EQ(get(text, "nosuch", "all"), "<missing>");
+}
+
+TEST(Profile, OddFilesReadSensibly) {
+    // No trailing newline.
+    EXPECT_EQ(get("[a]\nk=v", "a", "k"), "v");
+    // CRLF line ends do not leak into values.
+    EXPECT_EQ(get("[a]\r\nk=v\r\nj=w\r\n", "a", "j"), "w");
+    // Duplicate sections: the first occurrence of the key wins, and keys of
+    // a later occurrence are still found.
+    const char* dup = "[a]\nk=1\n[b]\nk=2\n[a]\nk=3\nz=9\n";
+    EXPECT_EQ(get(dup, "a", "k"), "1");
+    EXPECT_EQ(get(dup, "a", "z"), "9");
+    // Keys before any section, comments, blank and junk lines.
+    EXPECT_EQ(get("k=0\n; comment\n\n[a]\njunk line\n;k=2\nk=1\n", "a", "k"), "1");
+    // A value may contain '=' and be empty.
+    EXPECT_EQ(get("[a]\nurl=http://x/?a=b\nempty=\n", "a", "url"), "http://x/?a=b");
+    EXPECT_EQ(get("[a]\nurl=http://x/?a=b\nempty=\n", "a", "empty"), "");
+    // A header without its closing bracket still names the section.
+    EXPECT_EQ(get("[a\nk=v\n", "a", "k"), "v");
+    // Very long lines.
+    std::string longline = "[a]\nk=" + std::string(100000, 'x') + "\nj=2\n";
+    EXPECT_EQ(get(longline, "a", "k").size(), 100000u);
+    EXPECT_EQ(get(longline, "a", "j"), "2");
+    // Binary garbage and NUL bytes do not derail reading.
+    std::string junk("\x00\xff[a]\x01\n[a]\nk=\x00v\n", 15);
+    EXPECT_EQ(get(junk, "a", "k"), std::string("\x00v", 2));
+}
+
+TEST(Profile, EditChangesOneLineAndKeepsTheRest) {
+    const std::string text = "; my settings\r\n[layout]\r\nmain_x=1\r\n\r\n[show]\r\ntoolbar=0\r\n";
+    EXPECT_EQ(profile_edit(text, "LAYOUT", "Main_X", "77"),
+              "; my settings\r\n[layout]\r\nmain_x=77\r\n\r\n[show]\r\ntoolbar=0\r\n");
+    // A new key goes after the section's last key, before the blank line,
+    // using the file's own line ends.
+    EXPECT_EQ(profile_edit(text, "layout", "main_y", "5"),
+              "; my settings\r\n[layout]\r\nmain_x=1\r\nmain_y=5\r\n\r\n[show]\r\ntoolbar=0\r\n");
+    // A new section is appended.
+    EXPECT_EQ(profile_edit("[a]\nk=1", "b", "j", "2"), "[a]\nk=1\n[b]\nj=2\n");
+    EXPECT_EQ(profile_edit("", "b", "j", "2"), "[b]\nj=2\n");
+    // A key added to a section whose last line has no newline.
+    EXPECT_EQ(profile_edit("[a]\nk=1", "a", "j", "2"), "[a]\nk=1\nj=2\n");
+    // A key that exists only in a duplicate section is changed there.
+    EXPECT_EQ(profile_edit("[a]\nk=1\n[a]\nz=2\n", "a", "z", "3"), "[a]\nk=1\n[a]\nz=3\n");
+    // A value cannot smuggle in lines of its own.
+    EXPECT_EQ(profile_edit("[a]\n", "a", "k", "x\n[evil]\ny=1"), "[a]\nk=x [evil] y=1\n");
+}
+
+TEST(Profile, ReadsIntegersLikeThePlatformDid) {
+    TempDir dir;
+    std::string path = dir.file("t.ini");
+    write_file(path, "[d]\na=1\nb=yes\nc=-42x\nd=\ne= 7 \nf=99999999999999999999\n");
+    EXPECT_EQ(profile_read_int(path, "d", "a", -1), 1);
+    EXPECT_EQ(profile_read_int(path, "d", "b", -1), 0);
+    EXPECT_EQ(profile_read_int(path, "d", "c", -1), -42);
+    EXPECT_EQ(profile_read_int(path, "d", "d", -1), 0);
+    EXPECT_EQ(profile_read_int(path, "d", "e", -1), 7);
+    EXPECT_GT(profile_read_int(path, "d", "f", -1), 0) << "an absurd value must not wrap";
+    EXPECT_EQ(profile_read_int(path, "d", "missing", -1), -1);
+    EXPECT_EQ(profile_read_int(dir.file("none.ini"), "d", "a", -1), -1);
+}
+
+TEST(Profile, WritesReachTheFileAndKeepItsContent) {
+    TempDir dir;
+    std::string path = dir.file("zelnik.ini");
+    write_file(path, "# keep me\n[start]\nworld=zk\n");
+    ASSERT_TRUE(profile_write(path, "layout", "main_x", "10"));
+    ASSERT_TRUE(profile_write(path, "start", "world", "other"));
+    EXPECT_EQ(read_file(path), "# keep me\n[start]\nworld=other\n[layout]\nmain_x=10\n");
+    std::string v;
+    ASSERT_TRUE(profile_read(path, "layout", "main_x", v));
+    EXPECT_EQ(v, "10");
+    // Writing creates a missing file.
+    ASSERT_TRUE(profile_write(dir.file("new.ini"), "a", "b", "c"));
+    EXPECT_EQ(read_file(dir.file("new.ini")), "[a]\nb=c\n");
+}
+
+TEST(Profile, UnwritableOrUnreadableFilesFailWithoutDamage) {
+    TempDir dir;
+    // A directory where the file should be.
+    ASSERT_EQ(mkdir(dir.file("ini").c_str(), 0755), 0);
+    std::string v;
+    EXPECT_FALSE(profile_read(dir.file("ini"), "a", "b", v));
+    EXPECT_FALSE(profile_write(dir.file("ini"), "a", "b", "c"));
+    // A file in a directory that does not exist.
+    EXPECT_FALSE(profile_write(dir.file("no/such/zelnik.ini"), "a", "b", "c"));
+}

@@ -1,0 +1,55 @@
+// A scripted window-system port: records what the program asked for and
+// answers as the test says.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+
+namespace zk::test {
+
+class FakeUi : public UiPort {
+public:
+    struct Box {
+        std::string caption, text;
+    };
+
+    std::vector<Box> boxes;
+    std::vector<std::string> depth_warnings;
+    DepthWarningAnswer depth_answer;
+    int width = 1024, height = 768, depth = 24;
+    bool window_created = false, window_shown = false, window_maximized = false;
+    WindowPlacement placement;
+    bool toolbar_shown = false;
+    bool running_instance = false;
+    std::string handed_over;
+    int loops_run = 0;
+
+    void stop_box(const std::string& caption, const std::string& text) override;
+    int screen_width() override { return width; }
+    int screen_height() override { return height; }
+    int screen_depth() override { return depth; }
+    bool main_window_create(const std::string& title, const WindowPlacement& p) override;
+    void main_window_show(bool maximized) override;
+    bool main_window_geometry(WindowRect& rect) override;
+    void main_window_destroy() override { window_created = false; }
+    bool toolbar_create(bool shown) override;
+    DepthWarningAnswer depth_warning(const std::string& title, const std::string& text) override;
+    bool instance_hand_over(const std::string& dir, const std::string& command_line) override;
+    void instance_listen(const std::string&) override {}
+    int run_loop() override;
+    void quit_loop() override {}
+
+    std::string title;
+};
+
+// Installs a FakeUi for the life of the object.
+class ScopedFakeUi {
+public:
+    ScopedFakeUi() { ui_set_port(&fake); }
+    ~ScopedFakeUi() { ui_set_port(nullptr); }
+    FakeUi fake;
+};
+
+}  // namespace zk::test

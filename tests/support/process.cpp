@@ -1,0 +1,88 @@
+#include "support/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace zk::test {
+
+Process::Process(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                 const std::string& tag)
+    : out_path_(cwd + "/" + tag + ".out"), err_path_(cwd + "/" + tag + ".err") {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+}
+
+Process::~Process() {
+    if (running()) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+    }
+}
+
+bool Process::running() {
+    if (pid_ <= 0 || status_ != -1) return false;
+    int st = 0;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+        status_ = st;
+        return false;
+    }
+    return r == 0;
+}
+
+int Process::wait(int ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (running() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (running()) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+        return -1;
+    }
+    if (WIFEXITED(status_)) return WEXITSTATUS(status_);
+    if (WIFSIGNALED(status_)) return 128 + WTERMSIG(status_);
+    return -1;
+}
+
+void Process::signal(int sig) {
+    if (running()) kill(pid_, sig);
+}
+
+std::string Process::out() const { return read_file(out_path_); }
+std::string Process::err() const { return read_file(err_path_); }
+
+bool wait_until(const std::function<bool()>& done, int ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    do {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
+}
+
+bool wait_for_text(const std::string& path, const std::string& text, int ms) {
+    return wait_until([&] { return read_file(path).find(text) != std::string::npos; }, ms);
+}
+
+}  // namespace zk::test

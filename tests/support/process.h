@@ -1,0 +1,43 @@
+// Starting the real programs in tests: a child with its own working
+// directory, output captured to files, waited for with a time limit.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zk::test {
+
+class Process {
+public:
+    // Starts `program` with `args` in `cwd`; stdout and stderr go to files
+    // in `cwd` named after `tag`.
+    Process(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+            const std::string& tag = "proc");
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Exit code, or -1 when it did not end within `ms` (it is then killed),
+    // or 128 + signal when a signal ended it.
+    int wait(int ms);
+    void signal(int sig);
+    bool running();
+    std::string out() const;
+    std::string err() const;
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::string out_path_, err_path_;
+};
+
+// Polls `done` until it answers true or `ms` pass.
+bool wait_until(const std::function<bool()>& done, int ms);
+
+// Polls `path` until it contains `text` or `ms` pass.
+bool wait_for_text(const std::string& path, const std::string& text, int ms);
+
+}  // namespace zk::test
