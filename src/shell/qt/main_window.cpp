@@ -11,6 +11,7 @@
 #include "app/layout.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "view/mouse.h"
 
 namespace zk {
 
@@ -83,6 +84,18 @@ void MainWindow::bring_to_front() {
 void MainWindow::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
     if (isVisible()) layout_window_moved(rect_of(*this), isMinimized(), isMaximized());
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The window's own activation moves the mouse module between its modes;
+    // the pass rate follows the application's activation instead.
+    if (event->type() == QEvent::ActivationChange) {
+        if (isActiveWindow())
+            mouse_activate();
+        else
+            mouse_deactivate();
+    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

@@ -23,6 +23,7 @@ public:
 protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QWidget* view_ = nullptr;

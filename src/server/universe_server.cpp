@@ -1,0 +1,280 @@
+#include "server/universe_server.h"
+
+#include <strings.h>
+
+#include "common/fields.h"
+#include "server/password.h"
+#include "server/validate.h"
+
+namespace zk::server {
+
+namespace {
+
+constexpr uint8_t kNoCitizen = 3;
+constexpr uint8_t kWrongPassword = 13;
+constexpr uint8_t kNoWorld = 27;
+
+// Little helpers to build payloads of message fields.
+struct Payload {
+    std::string bytes;
+    Payload& byte(uint8_t v) {
+        bytes.push_back(static_cast<char>(v));
+        return *this;
+    }
+    Payload& u16(uint16_t v) { return byte(static_cast<uint8_t>(v >> 8)).byte(static_cast<uint8_t>(v)); }
+    Payload& u32(uint32_t v) { return u16(static_cast<uint16_t>(v >> 16)).u16(static_cast<uint16_t>(v)); }
+    Payload& str(const std::string& s) {
+        size_t n = s.size() > 255 ? 255 : s.size();
+        byte(static_cast<uint8_t>(n));
+        bytes.append(s, 0, n);
+        return *this;
+    }
+    Payload& raw(const uint8_t* p, size_t n) {
+        bytes.append(reinterpret_cast<const char*>(p), n);
+        return *this;
+    }
+};
+
+}  // namespace
+
+UniverseServer::UniverseServer(Citizens& citizens, UniverseConfig config)
+    : Service("universe", "universe"), citizens_(citizens), config_(config) {}
+
+void UniverseServer::add_world(const std::string& name, uint32_t address, uint16_t port) {
+    worlds_.push_back({name, address, port});
+}
+
+const UniverseServer::World* UniverseServer::find_world(const std::string& name) const {
+    for (const auto& w : worlds_)
+        if (strcasecmp(w.name.c_str(), name.c_str()) == 0) return &w;
+    return nullptr;
+}
+
+void UniverseServer::on_close(Client& c) { sessions_.erase(c.id); }
+
+void UniverseServer::reply(Client& c, uint8_t code, uint8_t rc, const std::string& payload) {
+    Payload frame;
+    frame.u16(static_cast<uint16_t>(2 + payload.size())).byte(rc).byte(code);
+    frame.bytes += payload;
+    send(c, frame.bytes);
+}
+
+void UniverseServer::on_data(Client& c) {
+    size_t at = 0;
+    while (c.fd >= 0 && c.in.size() - at >= 2) {
+        const auto* p = reinterpret_cast<const uint8_t*>(c.in.data()) + at;
+        size_t length = (size_t{p[0]} << 8) | p[1];
+        if (length < 1 || length > kMaxFrame) {
+            close_client(c, "bad frame length");
+            return;
+        }
+        if (c.in.size() - at - 2 < length) break;  // wait for the rest
+        if (!handle(c, p[2], p + 3, length - 1)) {
+            close_client(c, "malformed request");
+            return;
+        }
+        at += 2 + length;
+    }
+    if (c.fd >= 0) c.in.erase(0, at);
+}
+
+int UniverseServer::authenticate(const std::string& name, const std::string& password, Citizen& out) {
+    auto found = citizens_.by_name(name);
+    if (!found) return kNoCitizen;
+    if (!password_verify(password, found->password_hash)) return kWrongPassword;
+    out = *found;
+    return 0;
+}
+
+void UniverseServer::notify_telegram(uint32_t citizen) {
+    each_client([&](Client& other) {
+        auto s = sessions_.find(other.id);
+        if (s != sessions_.end() && s->second.citizen == citizen) reply(other, 9, 0);
+    });
+}
+
+bool UniverseServer::handle(Client& c, uint8_t code, const uint8_t* payload, size_t length) {
+    FieldReader r(payload, length);
+    Session& session = sessions_[c.id];
+    switch (code) {
+    case 24: {  // world look-up
+        std::string name = r.get_string();
+        if (!r.ok()) return false;
+        const World* w = find_world(name);
+        log("lookup %s: %s", name.c_str(), w ? "found" : "not running");
+        if (!w) {
+            reply(c, 0, kNoWorld);
+            break;
+        }
+        reply(c, 0, 0, Payload().u32(w->address).u16(w->port).bytes);
+        break;
+    }
+    case 25: {  // immigration
+        std::string name = r.get_string(), password = r.get_string();
+        r.get_byte();
+        std::string email = r.get_string();
+        if (!r.ok()) return false;
+        int rc = validate_name(name);
+        if (!rc) rc = validate_password(password);
+        if (!rc) rc = validate_email(email);
+        if (!rc && citizens_.by_name(name)) rc = kNameInUse;
+        uint32_t number = 0;
+        if (!rc && (number = citizens_.add(name, password, email)) == 0) rc = kNameInUse;
+        log("immigrate %s: %d", name.c_str(), rc);
+        reply(c, 1, static_cast<uint8_t>(rc));
+        break;
+    }
+    case 26: {  // change attributes
+        std::string name = r.get_string(), password = r.get_string();
+        r.get_byte();
+        std::string new_name = r.get_string();
+        r.get_byte();
+        std::string new_password = r.get_string();
+        r.get_byte();
+        std::string email = r.get_string();
+        if (!r.ok()) return false;
+        Citizen who;
+        int rc = authenticate(name, password, who);
+        if (!rc) rc = validate_name(new_name);
+        if (!rc) rc = validate_password(new_password);
+        if (!rc) rc = validate_email(email);
+        if (!rc) {
+            auto other = citizens_.by_name(new_name);
+            if (other && other->number != who.number) rc = kNameInUse;
+        }
+        if (!rc && !citizens_.update(who.number, new_name, new_password, email)) rc = kNameInUse;
+        if (!rc && session.citizen == who.number) session.name = new_name;
+        log("attributes %s: %d", name.c_str(), rc);
+        reply(c, 2, static_cast<uint8_t>(rc));
+        break;
+    }
+    case 27: {  // read attributes
+        std::string name = r.get_string(), password = r.get_string();
+        if (!r.ok()) return false;
+        Citizen who;
+        int rc = authenticate(name, password, who);
+        if (rc) {
+            reply(c, 3, static_cast<uint8_t>(rc));
+            break;
+        }
+        reply(c, 3, 0, Payload().byte(0).str(who.name).byte(2).str(who.email).bytes);
+        break;
+    }
+    case 28: {  // forgotten password
+        std::string name = r.get_string();
+        if (!r.ok()) return false;
+        auto who = citizens_.by_name(name);
+        if (!who) {
+            reply(c, 4, kNoCitizen);
+            break;
+        }
+        // No mail server here: the mail goes to the log. Only a hash of the
+        // password is kept, so the mail can only send the citizen on.
+        log("mail to %s: someone asked for the password of citizen %s (number %u); passwords are kept only "
+            "as hashes, so ask the administrator of this universe to set a new one",
+            who->email.c_str(), who->name.c_str(), who->number);
+        reply(c, 4, 0);
+        break;
+    }
+    case 29: {  // build check
+        uint32_t build = r.get_u32();
+        r.get_string();
+        r.get_string();
+        if (!r.ok()) return false;
+        log("build check %u", build);
+        reply(c, 5, 0,
+              Payload().u32(config_.minimum_build).u32(config_.current_build).byte(config_.beta ? 1 : 0).bytes);
+        break;
+    }
+    case 30: {  // login
+        std::string name = r.get_string(), password = r.get_string();
+        if (!r.ok()) return false;
+        Citizen who;
+        int rc = authenticate(name, password, who);
+        log("login %s: %d", name.c_str(), rc);
+        if (rc) {
+            reply(c, 6, static_cast<uint8_t>(rc));
+            break;
+        }
+        session.citizen = who.number;
+        session.name = who.name;
+        reply(c, 6, 0, Payload().u32(who.number).bytes);
+        if (citizens_.telegram_count(who.number) > 0) reply(c, 9, 0);
+        break;
+    }
+    case 31: {  // world list
+        Payload list;
+        for (const auto& w : worlds_) list.str(w.name);
+        reply(c, 7, 0, list.bytes);
+        break;
+    }
+    case 32:  // keep-alive
+        break;
+    case 33: {  // citizen name
+        uint32_t number = r.get_u32();
+        if (!r.ok()) return false;
+        auto who = citizens_.by_number(number);
+        if (!who) {
+            reply(c, 8, kNoCitizen, Payload().u32(number).bytes);
+            break;
+        }
+        reply(c, 8, 0, Payload().u32(number).str(who->name).bytes);
+        break;
+    }
+    case 34: {  // read a telegram
+        if (!session.citizen) {
+            reply(c, 10, kNoCitizen);
+            break;
+        }
+        auto t = citizens_.telegram_take(session.citizen);
+        if (!t) {
+            reply(c, 10, 1);
+            break;
+        }
+        bool more = citizens_.telegram_count(session.citizen) > 0;
+        reply(c, 10, 0, Payload().u32(t->from).str(t->from_name).str(t->text).byte(more ? 1 : 0).bytes);
+        break;
+    }
+    case 35: {  // send a telegram
+        uint32_t to = r.get_u32();
+        std::string text = r.get_string();
+        if (!r.ok()) return false;
+        if (!citizens_.by_number(to)) break;
+        citizens_.telegram_add(to, session.citizen, text);
+        log("telegram from %u to %u", session.citizen, to);
+        notify_telegram(to);
+        break;
+    }
+    case 36: {  // citizen number
+        std::string name = r.get_string();
+        if (!r.ok()) return false;
+        auto who = citizens_.by_name(name);
+        if (!who) {
+            reply(c, 12, kNoCitizen, Payload().str(name).bytes);
+            break;
+        }
+        reply(c, 12, 0, Payload().str(name).u32(who->number).bytes);
+        break;
+    }
+    case 37: {  // who stands behind an avatar
+        uint8_t id[4];
+        if (!r.get_raw(id, 4)) return false;
+        uint32_t key = (uint32_t{id[0]} << 24) | (uint32_t{id[1]} << 16) | (uint32_t{id[2]} << 8) | id[3];
+        std::optional<std::string> name = whos_at_ ? whos_at_(key) : std::nullopt;
+        Payload p;
+        p.raw(id, 4);
+        if (!name) {
+            reply(c, 13, kNoCitizen, p.bytes);
+            break;
+        }
+        reply(c, 13, 0, p.str(*name).bytes);
+        break;
+    }
+    default:
+        log("unknown request %d ignored", code);
+        break;
+    }
+    return true;
+}
+
+}  // namespace zk::server

@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/fields.h"
+#include "server/citizens.h"
+#include "server/universe_server.h"
+#include "support/server_harness.h"
+#include "support/temp_dir.h"
+
+using namespace zk;
+using zk::test::TempDir;
+
+namespace {
+
+std::string frame(uint8_t code, const std::string& payload = {}) {
+    std::string f;
+    size_t len = 1 + payload.size();
+    f.push_back(static_cast<char>(len >> 8));
+    f.push_back(static_cast<char>(len & 255));
+    f.push_back(static_cast<char>(code));
+    return f + payload;
+}
+
+std::string str(const std::string& s) { return std::string(1, static_cast<char>(s.size())) + s; }
+std::string u32(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+struct Reply {
+    uint8_t rc = 255, code = 255;
+    std::string payload;
+    bool ok = false;
+};
+
+Reply read_reply(test::Client& c) {
+    Reply r;
+    std::string head;
+    if (!c.read_exact(head, 4)) return r;
+    size_t len = (size_t{static_cast<uint8_t>(head[0])} << 8) | static_cast<uint8_t>(head[1]);
+    r.rc = static_cast<uint8_t>(head[2]);
+    r.code = static_cast<uint8_t>(head[3]);
+    if (len < 2 || !c.read_exact(r.payload, len - 2)) return r;
+    r.ok = true;
+    return r;
+}
+
+uint32_t be32(const std::string& s, size_t at) {
+    auto b = [&](size_t i) { return uint32_t{static_cast<uint8_t>(s[at + i])}; };
+    return b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3);
+}
+
+class UniverseServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(citizens_.open(dir_.file("universe.db")), "");
+        server_ = std::make_unique<server::UniverseServer>(citizens_, server::UniverseConfig{162, 170, true});
+        ASSERT_EQ(server_->listen_on("127.0.0.1", 0), "");
+        server_->add_world("zk", 0x7F000001, 5671);
+        server_->add_world("Atlantis", 0x7F000001, 5672);
+        thread_ = std::make_unique<test::ServiceThread>(std::vector<server::Service*>{server_.get()});
+    }
+    void TearDown() override { thread_.reset(); }
+
+    Reply request(test::Client& c, uint8_t code, const std::string& payload = {}) {
+        c.send_bytes(frame(code, payload));
+        return read_reply(c);
+    }
+    uint8_t immigrate(test::Client& c, const std::string& name, const std::string& pass, const std::string& email) {
+        Reply r = request(c, 25, str(name) + str(pass) + std::string(1, 2) + str(email));
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(r.code, 1);
+        return r.rc;
+    }
+
+    TempDir dir_;
+    server::Citizens citizens_;
+    std::unique_ptr<server::UniverseServer> server_;
+    std::unique_ptr<test::ServiceThread> thread_;
+};
+
+}  // namespace
+
+TEST_F(UniverseServerTest, ImmigrationLoginAndAttributes) {
+    test::Client c(server_->port());
+    ASSERT_TRUE(c.connected());
+    EXPECT_EQ(immigrate(c, "Ann Lee", "secret1", "ann@example.org"), 0);
+    EXPECT_EQ(immigrate(c, "ann lee", "other12", "ann2@example.org"), 107) << "names are unique without case";
+
+    Reply r = request(c, 30, str("Ann Lee") + str("secret1"));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.code, 6);
+    EXPECT_EQ(r.rc, 0);
+    ASSERT_EQ(r.payload.size(), 4u);
+    uint32_t number = be32(r.payload, 0);
+    EXPECT_GT(number, 0u);
+
+    EXPECT_EQ(request(c, 30, str("Ann Lee") + str("wrong")).rc, 13);
+    EXPECT_EQ(request(c, 30, str("Nobody") + str("secret1")).rc, 3);
+
+    r = request(c, 27, str("Ann Lee") + str("secret1"));
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.payload, std::string(1, 0) + str("Ann Lee") + std::string(1, 2) + str("ann@example.org"));
+
+    // Change name, password and address; the old password stops working.
+    r = request(c, 26, str("Ann Lee") + str("secret1") + std::string(1, 0) + str("Annabel") + std::string(1, 1) +
+                           str("newpass") + std::string(1, 2) + str("annabel@example.org"));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(request(c, 30, str("Annabel") + str("secret1")).rc, 13);
+    r = request(c, 30, str("Annabel") + str("newpass"));
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(be32(r.payload, 0), number) << "the citizen keeps its number";
+
+    // Numbers and names both ways.
+    r = request(c, 33, u32(number));
+    EXPECT_EQ(r.code, 8);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.payload, u32(number) + str("Annabel"));
+    r = request(c, 33, u32(9999));
+    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.payload, u32(9999)) << "the number comes back even when unknown";
+    r = request(c, 36, str("annabel"));
+    EXPECT_EQ(r.code, 12);
+    EXPECT_EQ(r.payload, str("annabel") + u32(number));
+    r = request(c, 36, str("Ghost"));
+    EXPECT_NE(r.rc, 0);
+    EXPECT_EQ(r.payload, str("Ghost"));
+}
+
+TEST_F(UniverseServerTest, PasswordsAreStoredOnlyAsHashes) {
+    test::Client c(server_->port());
+    ASSERT_EQ(immigrate(c, "Bob", "hunter22", "bob@example.org"), 0);
+    auto bob = citizens_.by_name("Bob");
+    ASSERT_TRUE(bob.has_value());
+    EXPECT_EQ(bob->password_hash.find("hunter22"), std::string::npos);
+    EXPECT_EQ(bob->password_hash.rfind("pbkdf2-sha256$", 0), 0u);
+    std::string file = test::read_file(dir_.file("universe.db")) + test::read_file(dir_.file("universe.db-wal"));
+    EXPECT_EQ(file.find("hunter22"), std::string::npos);
+}
+
+TEST_F(UniverseServerTest, ImmigrationValidatesEveryField) {
+    test::Client c(server_->port());
+    EXPECT_EQ(immigrate(c, "A", "pass1", "a@example.org"), 113);
+    EXPECT_EQ(immigrate(c, " Ann", "pass1", "a@example.org"), 109);
+    EXPECT_EQ(immigrate(c, "Ann-Lee", "pass1", "a@example.org"), 108);
+    EXPECT_EQ(immigrate(c, "Ann  Lee", "pass1", "a@example.org"), 109);
+    EXPECT_EQ(immigrate(c, "Ann ", "pass1", "a@example.org"), 111);
+    EXPECT_EQ(immigrate(c, "Ann", "abc", "a@example.org"), 116);
+    EXPECT_EQ(immigrate(c, "Ann", "pass1", "a@b.c"), 106);
+    EXPECT_EQ(immigrate(c, "Ann", "pass1", std::string(51, 'a')), 105);
+    EXPECT_EQ(immigrate(c, "Ann", "pass1", " ann@example.org"), 104);
+    EXPECT_EQ(immigrate(c, "Ann", "pass1", "ann@example.org "), 101);
+    EXPECT_EQ(immigrate(c, "Ann", "pass1", "ann!@example.org"), 100);
+    EXPECT_EQ(immigrate(c, "Ann", "pass1", "annexample.org"), 103);
+    EXPECT_EQ(immigrate(c, "Ann", "pass1", "ann@examplorg"), 102);
+    EXPECT_EQ(immigrate(c, "Ann", "pass1", "ann@example.org"), 0);
+}
+
+TEST_F(UniverseServerTest, WorldsBuildCheckAndLookUp) {
+    test::Client c(server_->port());
+    Reply r = request(c, 24, str("ATLANTIS"));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.rc, 0);
+    ASSERT_EQ(r.payload.size(), 6u);
+    EXPECT_EQ(be32(r.payload, 0), 0x7F000001u);
+    EXPECT_EQ((uint8_t(r.payload[4]) << 8) | uint8_t(r.payload[5]), 5672);
+    r = request(c, 24, str("Nowhere"));
+    EXPECT_EQ(r.rc, 27);
+    EXPECT_TRUE(r.payload.empty());
+
+    r = request(c, 31);
+    EXPECT_EQ(r.code, 7);
+    EXPECT_EQ(r.payload, str("zk") + str("Atlantis"));
+
+    r = request(c, 29, u32(162) + str("") + str(""));
+    EXPECT_EQ(r.code, 5);
+    ASSERT_EQ(r.payload.size(), 9u);
+    EXPECT_EQ(be32(r.payload, 0), 162u);
+    EXPECT_EQ(be32(r.payload, 4), 170u);
+    EXPECT_EQ(r.payload[8], 1);
+}
+
+TEST_F(UniverseServerTest, TelegramsReachTheRecipientWithANotice) {
+    test::Client a(server_->port()), b(server_->port());
+    ASSERT_EQ(immigrate(a, "Alice", "pass1", "alice@example.org"), 0);
+    ASSERT_EQ(immigrate(a, "Bert", "pass2", "bert@example.org"), 0);
+    Reply r = request(a, 30, str("Alice") + str("pass1"));
+    ASSERT_EQ(r.rc, 0);
+    r = request(b, 30, str("Bert") + str("pass2"));
+    ASSERT_EQ(r.rc, 0);
+    uint32_t bert = be32(r.payload, 0);
+
+    a.send_bytes(frame(35, u32(bert) + str("Meet me at the fountain")));
+    r = read_reply(b);
+    EXPECT_EQ(r.code, 9) << "the recipient is told a telegram waits";
+    EXPECT_EQ(r.rc, 0);
+    r = request(b, 34);
+    EXPECT_EQ(r.code, 10);
+    EXPECT_EQ(r.rc, 0);
+    ASSERT_GE(r.payload.size(), 4u);
+    EXPECT_NE(r.payload.find("Alice"), std::string::npos);
+    EXPECT_NE(r.payload.find("Meet me at the fountain"), std::string::npos);
+    EXPECT_EQ(r.payload.back(), 0) << "nothing more waiting";
+    EXPECT_NE(request(b, 34).rc, 0) << "a telegram is read once";
+}
+
+TEST_F(UniverseServerTest, UnknownCodesAndKeepAlivesLeaveTheConnectionUsable) {
+    test::Client c(server_->port());
+    c.send_bytes(frame(32));
+    c.send_bytes(frame(200, "junk"));
+    Reply r = request(c, 31);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.code, 7);
+}
+
+TEST_F(UniverseServerTest, HostileFramesCloseOnlyThatConnection) {
+    test::Client good(server_->port());
+    ASSERT_EQ(immigrate(good, "Carol", "pass1", "carol@example.org"), 0);
+
+    test::Client zero(server_->port());
+    zero.send_bytes(std::string("\x00\x00", 2));
+    EXPECT_TRUE(zero.closed_by_peer());
+
+    test::Client huge(server_->port());
+    huge.send_bytes(std::string("\xFF\xFF\x1E", 3) + std::string(100, 'x'));
+    EXPECT_TRUE(huge.closed_by_peer());
+
+    test::Client cut(server_->port());  // a string running past its frame
+    cut.send_bytes(frame(30, std::string(1, 50) + "abc"));
+    EXPECT_TRUE(cut.closed_by_peer());
+
+    test::Client garbage(server_->port());
+    std::string junk;
+    for (int i = 0; i < 3000; ++i) junk.push_back(static_cast<char>((i * 131) ^ 0x5A));
+    garbage.send_bytes(junk);
+    EXPECT_TRUE(garbage.closed_by_peer());
+
+    // Frames split across many small writes still arrive whole.
+    test::Client slow(server_->port());
+    std::string f = frame(30, str("Carol") + str("pass1"));
+    for (char ch : f) slow.send_bytes(std::string(1, ch));
+    EXPECT_EQ(read_reply(slow).rc, 0);
+
+    EXPECT_EQ(request(good, 30, str("Carol") + str("pass1")).rc, 0) << "others are not disturbed";
+}
+
+TEST_F(UniverseServerTest, CitizensSurviveARestart) {
+    {
+        test::Client c(server_->port());
+        ASSERT_EQ(immigrate(c, "Dora", "pass1", "dora@example.org"), 0);
+    }
+    thread_.reset();
+    server_.reset();
+    server::Citizens again;
+    ASSERT_EQ(again.open(dir_.file("universe.db")), "");
+    ASSERT_TRUE(again.by_name("dora").has_value());
+    EXPECT_EQ(again.by_name("dora")->email, "dora@example.org");
+}
