@@ -5,39 +5,11 @@
 #include <ctime>
 
 #include "server/password.h"
+#include "server/sqlite_stmt.h"
 
 namespace zk::server {
 
 namespace {
-
-// Statement with automatic finalisation.
-class Stmt {
-public:
-    Stmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &s_, nullptr); }
-    ~Stmt() { sqlite3_finalize(s_); }
-    Stmt(const Stmt&) = delete;
-    Stmt& operator=(const Stmt&) = delete;
-    bool ok() const { return s_ != nullptr; }
-    Stmt& bind(int i, const std::string& v) {
-        sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Stmt& bind(int i, int64_t v) {
-        sqlite3_bind_int64(s_, i, v);
-        return *this;
-    }
-    bool row() { return s_ && sqlite3_step(s_) == SQLITE_ROW; }
-    bool done() { return s_ && sqlite3_step(s_) == SQLITE_DONE; }
-    int64_t integer(int col) { return sqlite3_column_int64(s_, col); }
-    std::string text(int col) {
-        const unsigned char* t = sqlite3_column_text(s_, col);
-        return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(s_, col)))
-                 : std::string();
-    }
-
-private:
-    sqlite3_stmt* s_ = nullptr;
-};
 
 Citizen citizen_from(Stmt& s) {
     Citizen c;
@@ -57,6 +29,8 @@ Citizens::~Citizens() {
 bool Citizens::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
 std::string Citizens::open(const std::string& path) {
+    if (db_) sqlite3_close(db_);
+    db_ = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         std::string e = db_ ? sqlite3_errmsg(db_) : "out of memory";
         return path + ": " + e;
@@ -75,7 +49,7 @@ std::string Citizens::open(const std::string& path) {
 
 std::optional<Citizen> Citizens::by_name(const std::string& name) {
     Stmt s(db_, "SELECT number, name, email, password FROM citizen WHERE name = ?1");
-    s.bind(1, name);
+    s.bind_text(1, name);
     if (!s.row()) return std::nullopt;
     return citizen_from(s);
 }
@@ -89,7 +63,7 @@ std::optional<Citizen> Citizens::by_number(uint32_t number) {
 
 uint32_t Citizens::add(const std::string& name, const std::string& password, const std::string& email) {
     Stmt s(db_, "INSERT INTO citizen (name, email, password, created) VALUES (?1, ?2, ?3, ?4)");
-    s.bind(1, name).bind(2, email).bind(3, password_hash(password)).bind(4, static_cast<int64_t>(time(nullptr)));
+    s.bind_text(1, name).bind_text(2, email).bind_text(3, password_hash(password)).bind(4, static_cast<int64_t>(time(nullptr)));
     if (!s.done()) return 0;
     return static_cast<uint32_t>(sqlite3_last_insert_rowid(db_));
 }
@@ -97,13 +71,13 @@ uint32_t Citizens::add(const std::string& name, const std::string& password, con
 bool Citizens::update(uint32_t number, const std::string& name, const std::string& password,
                       const std::string& email) {
     Stmt s(db_, "UPDATE citizen SET name = ?1, email = ?2, password = ?3 WHERE number = ?4");
-    s.bind(1, name).bind(2, email).bind(3, password_hash(password)).bind(4, static_cast<int64_t>(number));
+    s.bind_text(1, name).bind_text(2, email).bind_text(3, password_hash(password)).bind(4, static_cast<int64_t>(number));
     return s.done() && sqlite3_changes(db_) == 1;
 }
 
 bool Citizens::telegram_add(uint32_t to, uint32_t from, const std::string& text) {
     Stmt s(db_, "INSERT INTO telegram (recipient, sender, text, sent) VALUES (?1, ?2, ?3, ?4)");
-    s.bind(1, static_cast<int64_t>(to)).bind(2, static_cast<int64_t>(from)).bind(3, text);
+    s.bind(1, static_cast<int64_t>(to)).bind(2, static_cast<int64_t>(from)).bind_text(3, text);
     s.bind(4, static_cast<int64_t>(time(nullptr)));
     return s.done();
 }

@@ -13,6 +13,11 @@
 #include "server/citizens.h"
 #include "server/service.h"
 #include "server/universe_server.h"
+#include "server/world_server.h"
+#include "server/world_store.h"
+
+#include <memory>
+#include <random>
 
 namespace {
 
@@ -28,7 +33,46 @@ const char kUsage[] =
     "  --minimum-build N    oldest browser build allowed in (default 162)\n"
     "  --current-build N    newest browser build (default 162)\n"
     "  --beta               the current build is a beta\n"
+    "  --world NAME[:PORT[:OWNER]]\n"
+    "                       run a world (repeatable); PORT 0 or missing picks the\n"
+    "                       next port after the universe's; OWNER is a citizen number\n"
+    "  --demo               run the demo worlds zk and lagoon when no --world is given\n"
     "  --help               this text\n";
+
+struct WorldOption {
+    std::string name;
+    unsigned long port = 0, owner = 0;
+};
+
+bool parse_world(const std::string& text, WorldOption& w) {
+    size_t a = text.find(':');
+    w.name = text.substr(0, a);
+    if (w.name.empty() || w.name.size() > 40 || w.name.find_first_of(".:/\\ ") != std::string::npos) return false;
+    if (a == std::string::npos) return true;
+    size_t b = text.find(':', a + 1);
+    std::string port = text.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+    char* end = nullptr;
+    w.port = std::strtoul(port.c_str(), &end, 10);
+    if (port.empty() || *end || w.port > 65535) return false;
+    if (b == std::string::npos) return true;
+    std::string owner = text.substr(b + 1);
+    w.owner = std::strtoul(owner.c_str(), &end, 10);
+    return !owner.empty() && !*end && w.owner <= 0xFFFFFFFFul;
+}
+
+// A new world gets its title, open rights and a cache epoch of its own, so
+// browsers that cached an older world of the same name start afresh.
+void seed_world(zk::server::WorldStore& store, const std::string& name) {
+    using namespace zk::server;
+    auto attrs = store.attributes();
+    if (!attrs.empty()) return;
+    std::random_device rd;
+    attrs[attr_title] = name;
+    attrs[attr_enter] = "*";
+    attrs[attr_build] = "*";
+    attrs[attr_cache_epoch] = std::to_string(rd());
+    store.set_attributes(attrs);
+}
 
 bool parse_number(const char* text, unsigned long max, unsigned long& out) {
     char* end = nullptr;
@@ -44,6 +88,8 @@ bool parse_number(const char* text, unsigned long max, unsigned long& out) {
 int main(int argc, char** argv) {
     using namespace zk::server;
     std::string data, address = "127.0.0.1";
+    std::vector<WorldOption> world_options;
+    bool demo = false;
     unsigned long universe_port = 5670;
     UniverseConfig config;
     for (int i = 1; i < argc; ++i) {
@@ -76,6 +122,15 @@ int main(int argc, char** argv) {
             (a == "--minimum-build" ? config.minimum_build : config.current_build) = static_cast<uint32_t>(n);
         } else if (a == "--beta") {
             config.beta = true;
+        } else if (a == "--demo") {
+            demo = true;
+        } else if (a == "--world") {
+            WorldOption w;
+            if (!parse_world(value("--world"), w)) {
+                std::fprintf(stderr, "zelnik-server: --world takes NAME[:PORT[:OWNER]] (a name without . : / \\ or blanks)\n");
+                return 2;
+            }
+            world_options.push_back(w);
         } else {
             std::fprintf(stderr, "zelnik-server: unknown option %s\n%s", a.c_str(), kUsage);
             return 2;
@@ -106,6 +161,40 @@ int main(int argc, char** argv) {
     }
     server_log("universe server on %s:%u", address.c_str(), universe.port());
 
+    if (world_options.empty() && demo) world_options = {{"zk", 0, 0}, {"lagoon", 0, 0}};
+    std::vector<std::unique_ptr<WorldStore>> stores;
+    std::vector<std::unique_ptr<WorldServer>> worlds;
+    uint32_t listen_address = 0;
+    {
+        unsigned a = 0, b = 0, cc = 0, d = 0;
+        if (std::sscanf(address.c_str(), "%u.%u.%u.%u", &a, &b, &cc, &d) == 4)
+            listen_address = (a << 24) | (b << 16) | (cc << 8) | d;
+    }
+    unsigned long next_port = universe.port() + 1;
+    for (const WorldOption& w : world_options) {
+        auto store = std::make_unique<WorldStore>();
+        if (std::string e = store->open(data + "/world-" + w.name + ".db"); !e.empty()) {
+            std::fprintf(stderr, "zelnik-server: %s\n", e.c_str());
+            return 1;
+        }
+        seed_world(*store, w.name);
+        WorldConfig wc;
+        wc.name = w.name;
+        wc.owner = static_cast<uint32_t>(w.owner);
+        auto server = std::make_unique<WorldServer>(*store, wc);
+        unsigned long port = w.port ? w.port : next_port++;
+        if (std::string e = server->listen_on(address, static_cast<uint16_t>(port)); !e.empty()) {
+            std::fprintf(stderr, "zelnik-server: world %s: %s\n", w.name.c_str(), e.c_str());
+            return 1;
+        }
+        server->set_identity_check([&universe](uint32_t citizen, uint32_t from) { return universe.logged_in(citizen, from); });
+        universe.add_world(w.name, listen_address, server->port());
+        server_log("world %s on %s:%u, %zu objects", w.name.c_str(), address.c_str(), server->port(),
+                   store->object_count());
+        stores.push_back(std::move(store));
+        worlds.push_back(std::move(server));
+    }
+
     struct sigaction sa {};
     sa.sa_handler = on_signal;
     sigaction(SIGTERM, &sa, nullptr);
@@ -113,11 +202,13 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     std::vector<Service*> services = {&universe};
+    for (auto& w : worlds) services.push_back(w.get());
     std::vector<pollfd> fds;
     while (!g_stop) {
         fds.clear();
         for (Service* s : services) s->collect(fds);
-        int n = poll(fds.data(), fds.size(), 1000);
+        // Short enough for the quiet-sender rule of attribute writes.
+        int n = poll(fds.data(), fds.size(), 50);
         if (n < 0 && errno != EINTR) {
             server_log("poll: %s", std::strerror(errno));
             return 1;

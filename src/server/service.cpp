@@ -111,6 +111,8 @@ void Service::dispatch(const std::vector<pollfd>& fds, int64_t now) {
     }
     for (auto& c : clients_) {
         if (c->fd < 0) continue;
+        on_tick(*c, now);
+        if (c->fd < 0) continue;
         if (!c->out.empty()) write_client(*c);
         if (c->fd >= 0 && now - c->last_activity_ms > kIdleMs) close_client(*c, "idle");
         if (c->fd >= 0 && c->closing && c->out.empty()) close_client(*c, nullptr);

@@ -55,6 +55,8 @@ protected:
     virtual void on_data(Client& c) = 0;
     virtual void on_open(Client&) {}
     virtual void on_close(Client&) {}
+    // Called for every client on every pass of the loop.
+    virtual void on_tick(Client&, int64_t) {}
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 private:

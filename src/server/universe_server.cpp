@@ -52,6 +52,15 @@ const UniverseServer::World* UniverseServer::find_world(const std::string& name)
 
 void UniverseServer::on_close(Client& c) { sessions_.erase(c.id); }
 
+bool UniverseServer::logged_in(uint32_t citizen, uint32_t address) {
+    bool found = false;
+    each_client([&](Client& c) {
+        auto s = sessions_.find(c.id);
+        if (s != sessions_.end() && s->second.citizen == citizen && c.peer_address == address) found = true;
+    });
+    return found;
+}
+
 void UniverseServer::reply(Client& c, uint8_t code, uint8_t rc, const std::string& payload) {
     Payload frame;
     frame.u16(static_cast<uint16_t>(2 + payload.size())).byte(rc).byte(code);

@@ -27,6 +27,8 @@ public:
     // A running world that look-ups and the world list answer.
     void add_world(const std::string& name, uint32_t address, uint16_t port);
     // Who stands behind an avatar identifier (the avatar channel fills it).
+    // Whether a citizen is logged in from that address (host order).
+    bool logged_in(uint32_t citizen, uint32_t address);
     void set_whos_at(std::function<std::optional<std::string>(uint32_t)> fn) { whos_at_ = std::move(fn); }
 
     static constexpr size_t kMaxFrame = 1024;
