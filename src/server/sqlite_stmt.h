@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace zk::server {
@@ -11,7 +12,17 @@ namespace zk::server {
 class Stmt {
 public:
     Stmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &s_, nullptr); }
-    ~Stmt() { sqlite3_finalize(s_); }
+    // Borrows a statement kept prepared by its owner; it is reset for the
+    // next use instead of finalised.
+    explicit Stmt(sqlite3_stmt* kept) : s_(kept), kept_(true) {}
+    ~Stmt() {
+        if (kept_) {
+            sqlite3_reset(s_);
+            sqlite3_clear_bindings(s_);
+        } else {
+            sqlite3_finalize(s_);
+        }
+    }
     Stmt(const Stmt&) = delete;
     Stmt& operator=(const Stmt&) = delete;
     bool ok() const { return s_ != nullptr; }
@@ -38,6 +49,28 @@ public:
 
 private:
     sqlite3_stmt* s_ = nullptr;
+    bool kept_ = false;
+};
+
+// Statements prepared once per database and kept until it closes.
+class StmtCache {
+public:
+    ~StmtCache() { clear(); }
+    void clear() {
+        for (auto& [sql, s] : kept_) sqlite3_finalize(s);
+        kept_.clear();
+    }
+    sqlite3_stmt* get(sqlite3* db, const std::string& sql) {
+        auto it = kept_.find(sql);
+        if (it != kept_.end()) return it->second;
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr);
+        kept_[sql] = s;
+        return s;
+    }
+
+private:
+    std::map<std::string, sqlite3_stmt*> kept_;
 };
 
 }  // namespace zk::server

@@ -239,10 +239,12 @@ void WorldServer::get_attributes(Client& c, uint32_t citizen) {
         return;
     }
     std::map<int, std::string> list(stored);
-    list[attr_may_change] = is_owner(citizen) ? "Y" : "";
+    const bool speaker = is_owner(citizen) || rights_allow(value(attr_public_speakers), citizen);
+    const bool builder = is_owner(citizen) || rights_allow(value(attr_build), citizen);
+    list[attr_may_change].assign(is_owner(citizen) ? 1 : 0, 'Y');
     list[attr_world_name] = config_.name;
-    list[attr_public_speaker] = is_owner(citizen) || rights_allow(value(attr_public_speakers), citizen) ? "Y" : "";
-    list[attr_build_allowed] = is_owner(citizen) || rights_allow(value(attr_build), citizen) ? "1" : "0";
+    list[attr_public_speaker].assign(speaker ? 1 : 0, 'Y');
+    list[attr_build_allowed].assign(1, builder ? '1' : '0');
     std::string body;
     for (const auto& [id, v] : list) {
         if (v.empty() && (id == attr_may_change || id == attr_public_speaker)) continue;

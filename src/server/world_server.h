@@ -45,7 +45,7 @@ public:
 
     // A query reply stops adding sectors beyond this size; the browser asks
     // again at once for a long reply, so the rest follows.
-    static constexpr size_t kReplyTarget = 8192;
+    static constexpr size_t kReplyTarget = 16384;
     // A cell's records stay below this so that a whole sector always fits in
     // one reply.
     static constexpr size_t kMaxCellBytes = 1200;

@@ -6,13 +6,17 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace zk::server {
+
+class StmtCache;
 
 struct WorldObject {
     uint8_t number = 0;
@@ -39,7 +43,7 @@ int cell_of_milli(int32_t v);
 
 class WorldStore {
 public:
-    WorldStore() = default;
+    WorldStore();
     ~WorldStore();
     WorldStore(const WorldStore&) = delete;
     WorldStore& operator=(const WorldStore&) = delete;
@@ -70,7 +74,9 @@ private:
     uint32_t next_version();
     void touch(int16_t cx, int16_t cz, uint32_t version);
     bool exec(const char* sql);
+    sqlite3_stmt* prepared(const std::string& sql);
     sqlite3* db_ = nullptr;
+    std::unique_ptr<StmtCache> cache_;
 };
 
 }  // namespace zk::server

@@ -370,8 +370,9 @@ TEST_F(WorldServerTest, LongRepliesComeInPartsThatMakeProgress) {
     // timestamps received so far brings the rest.
     for (int s = -1; s <= 1; ++s)
         for (int t = -1; t <= 1; ++t)
-            for (int i = 0; i < 30; ++i)
-                ASSERT_EQ(status(add_request(kOwner, (6 * s - 3 + i % 6) * 1000 + 100, 0, (6 * t - 3 + i / 6) * 1000 + 100,
+            for (int i = 0; i < 60; ++i)
+                ASSERT_EQ(status(add_request(kOwner, (6 * s - 3 + i % 6) * 1000 + 100 + i / 36 * 300, 0,
+                                             (6 * t - 3 + i / 6 % 6) * 1000 + 100,
                                              "model" + std::to_string(i), "an object of the test")),
                           0);
     std::vector<uint32_t> held(9, 0);
@@ -380,7 +381,7 @@ TEST_F(WorldServerTest, LongRepliesComeInPartsThatMakeProgress) {
     for (; replies < 20; ++replies) {
         std::string body = call(query_request(kOwner, 0, 0, held));
         if (body.empty()) break;
-        EXPECT_LE(body.size(), 16384u);
+        EXPECT_LE(body.size(), WorldServer::kReplyTarget);
         Decoded d = decode(body);
         ASSERT_TRUE(d.well_formed);
         ASSERT_FALSE(d.stamps.empty()) << "each reply completes at least one sector";
@@ -388,7 +389,7 @@ TEST_F(WorldServerTest, LongRepliesComeInPartsThatMakeProgress) {
         for (auto& [sector, stamp] : d.stamps) held[(sector.second + 1) * 3 + (sector.first + 1)] = stamp;
     }
     EXPECT_GT(replies, 1);
-    EXPECT_EQ(objects, 270u);
+    EXPECT_EQ(objects, 540u);
 }
 
 TEST_F(WorldServerTest, HostileRequestsCloseOnlyThatConnection) {
