@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "server/citizens.h"
+#include "server/object_server.h"
 #include "server/service.h"
 #include "server/universe_server.h"
 #include "server/world_server.h"
@@ -36,6 +37,9 @@ const char kUsage[] =
     "  --world NAME[:PORT[:OWNER]]\n"
     "                       run a world (repeatable); PORT 0 or missing picks the\n"
     "                       next port after the universe's; OWNER is a citizen number\n"
+    "  --objects DIR        the object path trees, one folder per world (default:\n"
+    "                       the folder objects beside this program)\n"
+    "  --http-port N        object server port (default: the universe port + 10; 0 picks one)\n"
     "  --demo               run the demo worlds zk and lagoon when no --world is given\n"
     "  --help               this text\n";
 
@@ -89,6 +93,9 @@ int main(int argc, char** argv) {
     using namespace zk::server;
     std::string data, address = "127.0.0.1";
     std::vector<WorldOption> world_options;
+    std::string objects;
+    unsigned long http_port = 0;
+    bool http_port_given = false;
     bool demo = false;
     unsigned long universe_port = 5670;
     UniverseConfig config;
@@ -122,6 +129,14 @@ int main(int argc, char** argv) {
             (a == "--minimum-build" ? config.minimum_build : config.current_build) = static_cast<uint32_t>(n);
         } else if (a == "--beta") {
             config.beta = true;
+        } else if (a == "--objects") {
+            objects = value("--objects");
+        } else if (a == "--http-port") {
+            if (!parse_number(value("--http-port"), 65535, http_port)) {
+                std::fprintf(stderr, "zelnik-server: --http-port takes a number from 0 to 65535\n");
+                return 2;
+            }
+            http_port_given = true;
         } else if (a == "--demo") {
             demo = true;
         } else if (a == "--world") {
@@ -161,6 +176,20 @@ int main(int argc, char** argv) {
     }
     server_log("universe server on %s:%u", address.c_str(), universe.port());
 
+    if (objects.empty()) {
+        char exe[4096];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        std::string dir = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string("./x");
+        objects = dir.substr(0, dir.rfind('/')) + "/objects";
+    }
+    ObjectServer object_server(objects);
+    if (!http_port_given) http_port = universe_port ? universe_port + 10 : 0;
+    if (std::string e = object_server.start(address, static_cast<uint16_t>(http_port)); !e.empty()) {
+        std::fprintf(stderr, "zelnik-server: objects: %s\n", e.c_str());
+        return 1;
+    }
+    server_log("object server on %s:%u serving %s", address.c_str(), object_server.port(), objects.c_str());
+
     if (world_options.empty() && demo) world_options = {{"zk", 0, 0}, {"lagoon", 0, 0}};
     std::vector<std::unique_ptr<WorldStore>> stores;
     std::vector<std::unique_ptr<WorldServer>> worlds;
@@ -180,6 +209,7 @@ int main(int argc, char** argv) {
         seed_world(*store, w.name);
         WorldConfig wc;
         wc.name = w.name;
+        wc.object_path = address + ":" + std::to_string(object_server.port()) + "/" + w.name;
         wc.owner = static_cast<uint32_t>(w.owner);
         auto server = std::make_unique<WorldServer>(*store, wc);
         unsigned long port = w.port ? w.port : next_port++;

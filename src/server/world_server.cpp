@@ -239,6 +239,7 @@ void WorldServer::get_attributes(Client& c, uint32_t citizen) {
         return;
     }
     std::map<int, std::string> list(stored);
+    if (!list.count(attr_object_path) && !config_.object_path.empty()) list[attr_object_path] = config_.object_path;
     const bool speaker = is_owner(citizen) || rights_allow(value(attr_public_speakers), citizen);
     const bool builder = is_owner(citizen) || rights_allow(value(attr_build), citizen);
     list[attr_may_change].assign(is_owner(citizen) ? 1 : 0, 'Y');

@@ -16,6 +16,7 @@ struct WorldConfig {
     std::string name = "zk";
     uint32_t owner = 0;        // citizen number of the world's owner (0: nobody)
     int radius_cells = 32000;  // nobody builds beyond this many cells from ground zero
+    std::string object_path;   // answered while the owner has set none
 };
 
 // Attribute numbers the server computes for each user.
