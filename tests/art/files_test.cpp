@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "art/files.h"
+#include "support/temp_dir.h"
+
+using namespace zk;
+using zk::test::read_file;
+using zk::test::TempDir;
+using zk::test::write_file;
+
+namespace {
+
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_ = getcwd(nullptr, 0);
+        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        write_file(dir_.file("zelnik.ini"), "[debug]\ndisk=1\n");
+        settings_set_directory(dir_.path());
+        log_close();
+        log_init();
+        file_term();
+    }
+    void TearDown() override {
+        file_term();
+        log_close();
+        EXPECT_EQ(chdir(old_), 0);
+        free(old_);
+    }
+    std::vector<std::string> names(const std::string& sub) const {
+        std::vector<std::string> v;
+        for (const auto& e : std::filesystem::directory_iterator(dir_.file(sub))) v.push_back(e.path().filename());
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+    TempDir dir_;
+    char* old_ = nullptr;
+};
+
+std::string bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+}  // namespace
+
+TEST_F(FilesTest, ExistsRemembersOnlyWhatItFound) {
+    const std::string p = dir_.file("model.rwx");
+    EXPECT_EQ(file_exists(p), 0);
+    write_file(p, "x");
+    EXPECT_EQ(file_exists(p), 1);  // a miss was not remembered
+    // Removed behind its back, the file is still known: the answer now
+    // comes from the table, not the disk.
+    ASSERT_EQ(unlink(p.c_str()), 0);
+    EXPECT_EQ(file_exists(p), 1);
+    EXPECT_EQ(file_delete(p), 1);  // nothing to delete: failure, still known
+    EXPECT_EQ(file_exists(p), 1);
+    write_file(p, "x");
+    EXPECT_EQ(file_delete(p), 0);
+    EXPECT_EQ(file_exists(p), 0);  // asked the disk again
+    // file_term drops the table.
+    write_file(p, "x");
+    EXPECT_EQ(file_exists(p), 1);
+    ASSERT_EQ(unlink(p.c_str()), 0);
+    file_term();
+    EXPECT_EQ(file_exists(p), 0);
+}
+
+TEST_F(FilesTest, StoreReplacesTheWholeFileAndLeavesNothingBeside) {
+    std::filesystem::create_directory(dir_.file("art"));
+    const std::string p = dir_.file("art/sound.wav");
+    const std::string long_body(50000, 'L');
+    ASSERT_EQ(file_store(p, long_body.data(), long_body.size()), 0);
+    EXPECT_EQ(read_file(p), long_body);
+    ASSERT_EQ(file_store(p, "short", 5), 0);
+    EXPECT_EQ(read_file(p), "short");  // no old tail
+    ASSERT_EQ(file_store(p, "", 0), 0);
+    EXPECT_EQ(read_file(p), "");
+    EXPECT_EQ(names("art"), std::vector<std::string>{"sound.wav"});
+    struct stat st {};
+    ASSERT_EQ(stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0600, 0600);
+    EXPECT_EQ(file_store(dir_.file("missing/x.wav"), "a", 1), 1);
+    EXPECT_EQ(file_store(dir_.file("art"), "a", 1), 1);  // a directory stands there
+    EXPECT_TRUE(std::filesystem::is_directory(dir_.file("art")));
+}
+
+TEST_F(FilesTest, ShortWriteAnswers3AndKeepsTheOldFile) {
+    std::filesystem::create_directory(dir_.file("art"));
+    const std::string p = dir_.file("art/big.rwx");
+    write_file(p, "old body");
+    // A child whose file-size limit cuts the write short.
+    pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim {1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        std::string body(5000, 'n');
+        _exit(file_store(p, body.data(), body.size()));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(read_file(p), "old body");
+    EXPECT_EQ(names("art"), std::vector<std::string>{"big.rwx"});
+}
+
+TEST_F(FilesTest, ReadGivesTheWholeFileOrAClearCode) {
+    std::string body;
+    for (int i = 0; i < 40000; ++i) body.push_back(static_cast<char>(i * 31));
+    write_file(dir_.file("t.jpg"), body);
+    std::vector<uint8_t> data{1, 2, 3};
+    ASSERT_EQ(file_read(dir_.file("t.jpg"), data), 0);
+    EXPECT_EQ(bytes(data), body);
+    write_file(dir_.file("empty"), "");
+    ASSERT_EQ(file_read(dir_.file("empty"), data), 0);
+    EXPECT_TRUE(data.empty());
+    data = {1};
+    EXPECT_EQ(file_read(dir_.file("none"), data), 1);
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(file_read(dir_.path(), data), 1);
+}
+
+TEST_F(FilesTest, TouchSetsTheTimeOfExistingFilesOnly) {
+    const std::string p = dir_.file("models.dat");
+    write_file(p, "x");
+    struct timespec old_times[2] = {{1000000, 0}, {1000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), old_times, 0), 0);
+    EXPECT_EQ(file_touch(p), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(p.c_str(), &st), 0);
+    EXPECT_GE(st.st_mtime, time(nullptr) - 5);
+    EXPECT_EQ(file_touch(dir_.file("none.dat")), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("none.dat")));
+}
+
+TEST_F(FilesTest, NameFromUrlMakesOneSafeLowerCaseName) {
+    EXPECT_EQ(file_name_from_url("HTTP://WORLD.ORG/Path?X"), "http---world.org-path-x");
+    EXPECT_EQ(file_name_from_url("a\"b*c/d:e;f<g>h?i\\j|k"), "a-b-c-d-e-f-g-h-i-j-k");
+    EXPECT_EQ(file_name_from_url("Tree-01_A.RWX"), "tree-01_a.rwx");
+    // Nothing that could leave the directory or cut the path.
+    EXPECT_EQ(file_name_from_url(".."), "--");
+    EXPECT_EQ(file_name_from_url("."), "-");
+    EXPECT_EQ(file_name_from_url("..a"), "..a");
+    EXPECT_EQ(file_name_from_url(std::string("a\0b\nc\x7f", 6)), "a-b-c-");
+    EXPECT_EQ(file_name_from_url(""), "");
+    EXPECT_EQ(file_name_from_url("\xc4\xe9"), "\xc4\xe9");  // other bytes are kept
+}
+
+TEST_F(FilesTest, BasenameCutsAtTheFirstDotInOneReusedBuffer) {
+    const char* first = file_basename("tree.rwx.zip");
+    EXPECT_STREQ(first, "tree");
+    const char* second = file_basename("rock");
+    EXPECT_STREQ(second, "rock");
+    EXPECT_STREQ(first, "rock");  // the first result was overwritten
+    EXPECT_STREQ(file_basename(".hidden"), "");
+}
+
+TEST_F(FilesTest, EveryOperationTracesUnderDisk) {
+    const std::string p = dir_.file("a.txt");
+    file_exists(p);
+    file_store(p, "a", 1);
+    std::vector<uint8_t> data;
+    file_read(p, data);
+    file_touch(p);
+    file_delete(p);
+    file_name_from_url("U");
+    file_basename("b.c");
+    file_term();
+    log_close();
+    const std::string log = read_file(dir_.file("zelnik.log"));
+    for (std::string line : {"file_exists (" + p + ")", "file_store (" + p + ")", "file_read (" + p + ")",
+                             "file_touch (" + p + ")", "file_delete (" + p + ")", std::string("file_name_from_url (U)"),
+                             std::string("file_basename (b.c)"), std::string("file_term")})
+        EXPECT_NE(log.find(": " + line + "\n"), std::string::npos) << line;
+}
