@@ -1,0 +1,113 @@
+// Extraction of a 20 MB member: our reader (inflate, CRC, file written in
+// 32 K pieces) against zlib's own raw inflate of the same deflate data into
+// memory, and against gzip -d of the same data as a gzip file.
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "art/zip.h"
+#include "artnet/archive_maker.h"
+#include "ratio_reporter.h"
+
+namespace {
+
+constexpr size_t kSize = 20u * 1000 * 1000;
+
+// Model-like text: compressible, but not trivially.
+const std::string& member() {
+    static const std::string text = [] {
+        std::string s;
+        s.reserve(kSize + 64);
+        uint32_t x = 12345;
+        char line[64];
+        while (s.size() < kSize) {
+            x = x * 1103515245u + 12345u;
+            std::snprintf(line, sizeof line, "Vertex %d.%03u %u.%02u %d\n", int(x >> 28) - 8, (x >> 8) & 1023,
+                          (x >> 18) & 255, x & 63, int((x >> 4) & 15));
+            s += line;
+        }
+        s.resize(kSize);
+        return s;
+    }();
+    return text;
+}
+
+const std::string& zip_archive() {
+    static const std::string a = [] {
+        zk::test::ZipMember m;
+        m.data = member();
+        return zk::test::zip_entry(m);
+    }();
+    return a;
+}
+
+std::string temp_path(const char* name) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir ? dir : "/tmp") + "/" + name + std::to_string(getpid());
+}
+
+void BM_ZipExtract(benchmark::State& state) {
+    const std::string& a = zip_archive();
+    std::string out = temp_path("zk_bench_member");
+    for (auto _ : state)
+        if (zk::zip_extract(reinterpret_cast<const uint8_t*>(a.data()), a.size(), out) != zk::kZipOk)
+            state.SkipWithError("extract failed");
+    std::remove(out.c_str());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSize));
+}
+
+void BM_ZlibInflate(benchmark::State& state) {
+    const std::string raw = zk::test::raw_deflate(member());
+    std::string window(32768, '\0');
+    for (auto _ : state) {
+        z_stream z{};
+        inflateInit2(&z, -MAX_WBITS);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
+        z.avail_in = static_cast<uInt>(raw.size());
+        int rc = Z_OK;
+        while (rc == Z_OK) {
+            z.next_out = reinterpret_cast<Bytef*>(window.data());
+            z.avail_out = static_cast<uInt>(window.size());
+            rc = inflate(&z, Z_NO_FLUSH);
+            benchmark::DoNotOptimize(window.data());
+        }
+        if (rc != Z_STREAM_END || z.total_out != kSize) state.SkipWithError("inflate failed");
+        inflateEnd(&z);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSize));
+}
+
+void BM_GzipTool(benchmark::State& state) {
+    zk::test::GzipMember g;
+    g.data = member();
+    std::string path = temp_path("zk_bench_gz") + ".gz";
+    std::string gz = zk::test::gzip_stream(g);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(gz.data(), 1, gz.size(), f);
+    std::fclose(f);
+    std::string command = "gzip -dc " + path + " > /dev/null";
+    for (auto _ : state)
+        if (std::system(command.c_str()) != 0) state.SkipWithError("gzip failed");
+    std::remove(path.c_str());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSize));
+}
+
+BENCHMARK(BM_ZipExtract)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ZlibInflate)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GzipTool)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    std::printf("member %zu bytes, archive %zu bytes\n", kSize, zip_archive().size());
+    RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.print("BM_ZipExtract", "BM_ZlibInflate", "zlib inflate to memory");
+    reporter.print("BM_ZipExtract", "BM_GzipTool", "gzip -dc > /dev/null");
+    benchmark::Shutdown();
+    return 0;
+}
