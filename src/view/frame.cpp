@@ -1,22 +1,103 @@
 #include "view/frame.h"
 
 #include "app/log.h"
+#include "app/settings.h"
+#include "app/tasks.h"
+#include "common/messages.h"
+#include "platform/ui.h"
+#include "render/texture.h"
 
 namespace zk {
 
-// Not built yet: these keep their final names so the start-up order, the
-// task table and the shutdown order already call them.
+namespace {
+
+constexpr uint32_t kFrameStep = 200;
+constexpr int kBuckets = 10;
+constexpr int kCommand = 121;
+
+struct Bucket {
+    uint32_t start = 0;
+    uint32_t count = 0;
+};
+
+uint32_t g_next = 0;  // the next texture-frame boundary; 0 before the first frame
+Bucket g_buckets[kBuckets];
+int g_current = 0;
+float g_rate = 0;
+int g_pane = 0;
+bool g_display = false;
+
+void show_display(bool on) {
+    if (!ui_present()) {
+        g_display = on;
+        return;
+    }
+    if (on && !g_pane) g_pane = ui().status_pane_add();
+    if (!on && g_pane) {
+        ui().status_pane_remove(g_pane);
+        g_pane = 0;
+    }
+    g_display = on;
+    ui().menu_check(kCommand, on);
+}
+
+}  // namespace
 
 void frame_init() {
     if (log_on(Trace::trace)) log_write("frame_init");
+    if (settings_get_int("show", "framerate") == 1) show_display(true);
 }
 
-void frame_update() {}
+void frame_update_at(uint32_t now) {
+    if (g_next == 0) g_next = now + kFrameStep;
+    if (int32_t(now - g_next) >= 0) {
+        rw_textures_advance_frames();
+        // A boundary missed by more than a step is not caught up frame by frame.
+        const uint32_t behind = now - g_next;
+        g_next += (behind / kFrameStep + 1) * kFrameStep;
+    }
+}
 
-void fps_update() {}
+void frame_update() { frame_update_at(tick_now()); }
+
+void fps_update_at(uint32_t now) {
+    Bucket& b = g_buckets[g_current];
+    if (b.count > 0 && now - b.start < 1001) {
+        ++b.count;
+    } else if (b.count == 0 && b.start == 0) {
+        b = {now, 1};  // the very first frame
+    } else {
+        g_current = (g_current + 1) % kBuckets;
+        g_buckets[g_current] = {now, 1};
+    }
+    uint32_t sum = 0;
+    for (const Bucket& k : g_buckets) sum += k.count;
+    // The oldest bucket is the one after the current; until all ten have
+    // been used it is the first one that was.
+    const Bucket* oldest = &g_buckets[(g_current + 1) % kBuckets];
+    if (oldest->count == 0) oldest = &g_buckets[0];
+    const uint32_t span = now - oldest->start;
+    g_rate = span > 0 ? float(sum) / float(span) * 1000.0f : 0.0f;
+    if (g_display && g_pane && ui_present()) ui().status_pane_set(g_pane, load_message(26, double(g_rate)));
+}
+
+void fps_update() { fps_update_at(tick_now()); }
+
+float frame_rate() { return g_rate; }
+
+void fps_toggle_display() {
+    show_display(!g_display);
+    settings_put_int("show", "framerate", g_display ? 1 : 0);
+}
+
+bool fps_display_on() { return g_display; }
 
 void frame_clear_counters() {
     if (log_on(Trace::trace)) log_write("frame_clear_counters");
+    for (Bucket& b : g_buckets) b = {};
+    g_current = 0;
+    g_rate = 0;
+    g_next = 0;
 }
 
 }  // namespace zk

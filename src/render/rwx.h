@@ -1,0 +1,24 @@
+// The reader of RenderWare script (.rwx) shape files.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "render/clump.h"
+
+namespace zk {
+
+// Largest shape text read, and the bounds on what one shape may build.
+constexpr size_t kRwxMaxBytes = 64u * 1024 * 1024;
+constexpr size_t kRwxMaxVertices = 2u * 1024 * 1024;
+constexpr size_t kRwxMaxPolygons = 2u * 1024 * 1024;
+
+// Reads a shape into a new clump hierarchy; none on failure, with the
+// library's last error set and, when asked, a line-numbered reason.
+// Texture names are resolved when read: a texture already loaded under the
+// name, or "<name>.bmp" from the texture search path; a texture that cannot
+// be found leaves the polygon untextured (its name is kept).
+RwClump* rw_read_shape(const std::string& path, std::string* error = nullptr);
+RwClump* rw_read_shape_text(std::string_view text, std::string* error = nullptr);
+
+}  // namespace zk

@@ -1,0 +1,454 @@
+// The .rwx reader, textures by name, chunk streams and picking.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "render/camera.h"
+#include "render/library.h"
+#include "render/rwx.h"
+#include "render/stream.h"
+#include "render/texture.h"
+#include "render/models.h"
+#include "support/temp_dir.h"
+
+namespace zk {
+namespace {
+
+using test::TempDir;
+using test::kFigure;
+using test::kMaskedBox;
+using test::kProtos;
+
+// Writes the textures the test shapes use into a directory and makes it
+// the search path: "crate" (left half red, right half green, 8 x 8),
+// "cratem" (black centre: a hole), and "film" (3 frames of 4 x 4).
+class Art : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RwRaster* crate = rw_raster_create(8, 8, 32);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                uint8_t* p = &crate->pixels[(y * 8 + x) * 4];
+                p[0] = x < 4 ? 255 : 0;
+                p[1] = x < 4 ? 0 : 255;
+                p[3] = 255;
+            }
+        save("crate", crate);
+        RwRaster* mask = rw_raster_create(8, 8, 8);
+        mask->palette[1] = {255, 255, 255, 255};
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) mask->pixels[y * 8 + x] = (x >= 2 && x < 6 && y >= 2 && y < 6) ? 0 : 1;
+        save("cratem", mask);
+        RwRaster* film = rw_raster_create(4, 12, 8);
+        film->palette[0] = {255, 0, 0, 255};
+        film->palette[1] = {0, 255, 0, 255};
+        film->palette[2] = {0, 0, 255, 255};
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 4; ++x) film->pixels[y * 4 + x] = uint8_t(y / 4);
+        save("film", film);
+        rw_texture_set_search_path("/nonexistent;" + dir_.path());
+    }
+    void TearDown() override { rw_texture_set_search_path(""); }
+    void save(const std::string& name, RwRaster* r) {
+        auto bytes = rw_bmp_encode(*r);
+        test::write_file(dir_.file(name + ".bmp"), std::string(bytes.begin(), bytes.end()));
+        rw_raster_destroy(r);
+    }
+    TempDir dir_;
+};
+
+RwClump* read(const char* text) {
+    std::string why;
+    RwClump* c = rw_read_shape_text(text, &why);
+    EXPECT_TRUE(c) << why;
+    return c;
+}
+
+int count_clumps(RwClump* c) {
+    int n = 0;
+    rw_clump_for_all(c, [&](RwClump*) { return ++n, true; });
+    return n;
+}
+
+TEST_F(Art, MaskedBoxResolvesItsTextureAndMask) {
+    RwClump* box = read(kMaskedBox);
+    ASSERT_TRUE(box);
+    ASSERT_EQ(box->vertices.size(), 8u);
+    ASSERT_EQ(box->polygons.size(), 6u);
+    EXPECT_EQ(box->polygons[0].tag, 7);
+    EXPECT_EQ(box->polygons[1].tag, 0);
+    ASSERT_EQ(box->materials.size(), 1u);
+    const RwMaterial& m = box->materials[0];
+    EXPECT_EQ(m.texture_name, "crate");
+    EXPECT_EQ(m.mask_name, "cratem");
+    ASSERT_TRUE(m.texture);
+    EXPECT_FLOAT_EQ(m.ambient, 0.4f);
+    EXPECT_FLOAT_EQ(m.diffuse, 0.6f);
+    // The mask turned the centre transparent, the rim opaque.
+    EXPECT_EQ(rw_texture_texel(m.texture, 3, 3).a, 0);
+    EXPECT_EQ(rw_texture_texel(m.texture, 0, 0).a, 255);
+    EXPECT_EQ(rw_texture_texel(m.texture, 0, 0).r, 255);
+    EXPECT_EQ(rw_texture_texel(m.texture, 7, 0).g, 255);
+    RwBox b = rw_clump_hierarchy_bbox(box);
+    EXPECT_FLOAT_EQ(b.min.x, -1);
+    EXPECT_FLOAT_EQ(b.max.z, 1);
+    // The loaded texture is shared by name and lives while it is used.
+    RwTexture* again = rw_texture_read_named("CRATE.jpg");
+    EXPECT_EQ(again, m.texture);
+    rw_texture_destroy(again);
+    const int before = rw_texture_count();
+    rw_clump_destroy(box);
+    EXPECT_EQ(rw_texture_count(), before - 1);
+    EXPECT_EQ(rw_texture_find("crate"), nullptr);
+}
+
+TEST_F(Art, FigureKeepsItsHierarchyTagsAndTransforms) {
+    RwClump* fig = read(kFigure);
+    ASSERT_TRUE(fig);
+    EXPECT_EQ(count_clumps(fig), 3);
+    ASSERT_EQ(fig->children.size(), 2u);
+    RwClump* head = fig->children[0];
+    EXPECT_EQ(head->tag, 2);
+    RwBox hb = rw_clump_bbox(head);
+    EXPECT_NEAR(hb.min.y, 1.25f, 1e-5);
+    EXPECT_NEAR(hb.max.y, 1.75f, 1e-5);
+    EXPECT_FLOAT_EQ(head->materials[0].g, 1);
+    // The sign face is found by its polygon tag.
+    int signs = 0;
+    rw_clump_for_all_polygons(fig, [&](RwClump* c, size_t i) {
+        if (c->polygons[i].tag == kTagSign) ++signs;
+        return true;
+    });
+    EXPECT_EQ(signs, 1);
+    // A duplicate is independent of its template.
+    RwClump* copy = rw_clump_duplicate(fig);
+    copy->children[0]->vertices[0].p.y = 99;
+    rw_clump_destroy(copy->children[1]);
+    EXPECT_EQ(count_clumps(fig), 3);
+    EXPECT_NEAR(fig->children[0]->vertices[0].p.y, hb.min.y, 2);
+    EXPECT_EQ(count_clumps(copy), 2);
+    // A clump cannot be hung below its own descendant.
+    rw_clump_add_child(copy->children[0], copy);
+    EXPECT_EQ(copy->parent, nullptr);
+    rw_clump_destroy(copy);
+    rw_clump_destroy(fig);
+}
+
+TEST_F(Art, ProtosAndPrimitivesBuildGeometry) {
+    RwClump* c = read(kProtos);
+    ASSERT_TRUE(c);
+    // Two instances of a post (cylinder 8 sides + cone 8 sides + triangle).
+    int tag5 = 0, wire = 0;
+    for (const RwPolygon& p : c->polygons) {
+        if (p.tag == 5) ++tag5;
+        if (c->materials[p.material].geometry == RwGeometrySampling::wireframe) ++wire;
+        for (uint32_t i : p.v) ASSERT_LT(i, c->vertices.size());
+    }
+    EXPECT_EQ(tag5, 2);
+    EXPECT_EQ(wire, 1);
+    RwBox b = rw_clump_bbox(c);
+    // The instances stand at x = -1 and x = +1 (the second after both
+    // translations), each with a cone tip at y = 1.3.
+    EXPECT_NEAR(b.min.x, -1.15f, 1e-4);
+    EXPECT_NEAR(b.max.y, 1.3f, 1e-4);
+    EXPECT_GT(c->polygons.size(), 40u);
+    rw_clump_destroy(c);
+}
+
+TEST(Rwx, KeywordsAreCaseInsensitiveAndUnknownStatementsSkipped) {
+    RwClump* c = rw_read_shape_text(
+        "MODELBEGIN\nclumpBegin\nHints Whatever 3\nFrobnicate 1 2 3\nVERTEX 0 0 0\nvertex 1 0 0 uv 1 0\n"
+        "Vertex 0 1 0\ntriangle 1 2 3\nCLUMPEND\nModelEnd\n");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->polygons.size(), 1u);
+    EXPECT_FLOAT_EQ(c->vertices[1].u, 1);
+    rw_clump_destroy(c);
+}
+
+TEST(Rwx, DamagedShapesFailWithAReasonNeverPartially) {
+    const int clumps = int(rw_clump_count());
+    const char* bad[] = {
+        "clumpbegin\nvertex 0 0 0\ntriangle 1 2 3\nclumpend\n",             // index past the vertices
+        "clumpbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle 0 1 2\nclumpend\n",  // index 0
+        "clumpbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle -1 1 2\nclumpend\n",
+        "clumpbegin\nvertex 0 zero 0\nclumpend\n",                           // not a number
+        "clumpbegin\nvertex 0 nan 0\nclumpend\n",
+        "clumpbegin\nvertex 1e39 0 0\nclumpend\n",                           // not finite
+        "clumpbegin\nvertex 0 0\nclumpend\n",                                // missing coordinate
+        "clumpbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\npolygon 4 1 2 3\nclumpend\n",
+        "clumpbegin\npolygon 99999999 1 2 3\nclumpend\n",
+        "clumpend\n",                                                        // unbalanced
+        "protobegin a\nvertex 0 0 0\n",                                      // prototype never ends
+        "clumpbegin\nprotoinstance nothing\nclumpend\n",
+        "clumpbegin\ncylinder 1 1 1 100000\nclumpend\n",                     // absurd sides
+        "clumpbegin\nsphere 1 100000\nclumpend\n",
+        "modelbegin\nmodelend\n",                                            // nothing in it
+        "",
+        "clumpbegin\ntag x\nclumpend\n",
+    };
+    for (const char* text : bad) {
+        std::string why;
+        RwClump* c = rw_read_shape_text(text, &why);
+        EXPECT_FALSE(c) << text;
+        EXPECT_FALSE(why.empty()) << text;
+        EXPECT_NE(render_last_error(), render_ok);
+        if (c) rw_clump_destroy(c);
+    }
+    EXPECT_EQ(rw_clump_count(), clumps);  // nothing half-built is left over
+    std::string nul = "clumpbegin\nvertex 0 0 0";
+    nul += '\0';
+    nul += "\nclumpend\n";
+    EXPECT_FALSE(rw_read_shape_text(nul));
+    EXPECT_FALSE(rw_read_shape("/nonexistent/shape.rwx"));
+    EXPECT_EQ(render_last_error(), render_error_no_file);
+}
+
+TEST(Rwx, HostileNestingAndExpansionAreBounded) {
+    std::string deep;
+    for (int i = 0; i < 10000; ++i) deep += "clumpbegin\n";
+    EXPECT_FALSE(rw_read_shape_text(deep));
+    // Each prototype instances the previous one 10 times: 10^12 triangles
+    // if expanded without limit.
+    std::string bomb = "protobegin p0\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle 1 2 3\nprotoend\n";
+    for (int i = 1; i < 12; ++i) {
+        bomb += "protobegin p" + std::to_string(i) + "\n";
+        for (int k = 0; k < 10; ++k) bomb += "protoinstance p" + std::to_string(i - 1) + "\n";
+        bomb += "protoend\n";
+    }
+    bomb += "clumpbegin\nprotoinstance p11\nclumpend\n";
+    std::string why;
+    EXPECT_FALSE(rw_read_shape_text(bomb, &why));
+    EXPECT_FALSE(why.empty());
+    // A texture name that would leave the search path is never looked up.
+    RwClump* c = rw_read_shape_text(
+        "clumpbegin\ntexture ../../etc/passwd\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle 1 2 3\nclumpend\n");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->materials[0].texture, nullptr);
+    EXPECT_TRUE(c->materials[0].texture_name.empty());
+    rw_clump_destroy(c);
+}
+
+// ---- chunk streams ----
+
+void expect_same(const RwClump* a, const RwClump* b) {
+    ASSERT_EQ(a->vertices.size(), b->vertices.size());
+    for (size_t i = 0; i < a->vertices.size(); ++i) {
+        EXPECT_EQ(a->vertices[i].p.x, b->vertices[i].p.x);
+        EXPECT_EQ(a->vertices[i].p.y, b->vertices[i].p.y);
+        EXPECT_EQ(a->vertices[i].v, b->vertices[i].v);
+    }
+    ASSERT_EQ(a->polygons.size(), b->polygons.size());
+    for (size_t i = 0; i < a->polygons.size(); ++i) {
+        EXPECT_EQ(a->polygons[i].v, b->polygons[i].v);
+        EXPECT_EQ(a->polygons[i].tag, b->polygons[i].tag);
+        const RwMaterial& ma = a->materials[a->polygons[i].material];
+        const RwMaterial& mb = b->materials[b->polygons[i].material];
+        EXPECT_TRUE(ma.same_look(mb));
+    }
+    EXPECT_EQ(a->tag, b->tag);
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(a->matrix.m[k], b->matrix.m[k]);
+    ASSERT_EQ(a->children.size(), b->children.size());
+    for (size_t i = 0; i < a->children.size(); ++i) expect_same(a->children[i], b->children[i]);
+}
+
+TEST_F(Art, ClumpChunksRoundTripThroughFilesAndMemory) {
+    for (const char* text : {kMaskedBox, kFigure, kProtos}) {
+        RwClump* src = read(text);
+        ASSERT_TRUE(src);
+        rw_clump_transform(src->children.empty() ? src : src->children[0], matrix_translation(1, 2, 3));
+        const std::string path = dir_.file("zk.tmp");
+        RwStream* out = rw_stream_open_file(path, RwStreamMode::write);
+        ASSERT_TRUE(out);
+        ASSERT_TRUE(rw_stream_write_clump(out, src, 18));
+        ASSERT_TRUE(rw_stream_close(out));
+        RwStream* in = rw_stream_open_file(path, RwStreamMode::read);
+        ASSERT_TRUE(in);
+        uint32_t type = 0, flags = 0;
+        ASSERT_TRUE(rw_stream_peek_chunk(in, &type, &flags, nullptr));
+        EXPECT_EQ(type, kChunkClump);
+        EXPECT_EQ(flags, 18u);
+        RwClump* back = rw_stream_read_clump(in);
+        rw_stream_close(in);
+        ASSERT_TRUE(back);
+        expect_same(src, back);
+        RwBox a = rw_clump_hierarchy_bbox(src), b = rw_clump_hierarchy_bbox(back);
+        EXPECT_EQ(a.min.x, b.min.x);
+        EXPECT_EQ(a.max.y, b.max.y);
+        // Textures were found again by name.
+        if (text == kMaskedBox) {
+            EXPECT_EQ(back->materials[0].texture, src->materials[0].texture);
+        }
+        rw_clump_destroy(back);
+        rw_clump_destroy(src);
+    }
+}
+
+TEST_F(Art, DamagedClumpChunksAnswerNone) {
+    RwClump* src = read(kFigure);
+    ASSERT_TRUE(src);
+    RwStream* w = rw_stream_open_memory_write();
+    ASSERT_TRUE(rw_stream_write_clump(w, src, 18));
+    const std::vector<uint8_t> good = rw_stream_bytes(w);
+    rw_stream_close(w);
+    rw_clump_destroy(src);
+    const int64_t live = rw_clump_count();
+    // Every truncation.
+    for (size_t n = 0; n < good.size(); ++n) {
+        RwStream* s = rw_stream_open_memory(good.data(), n);
+        RwClump* c = rw_stream_read_clump(s);
+        EXPECT_FALSE(c) << n;
+        rw_clump_destroy(c);
+        rw_stream_close(s);
+    }
+    // Every single-byte change either decodes to a sound clump or answers none.
+    for (size_t i = 12; i < good.size(); ++i) {
+        std::vector<uint8_t> bad = good;
+        bad[i] ^= 0xA5;
+        RwStream* s = rw_stream_open_memory(bad.data(), bad.size());
+        RwClump* c = rw_stream_read_clump(s);
+        rw_stream_close(s);
+        if (c) {
+            rw_clump_for_all(c, [](RwClump* k) {
+                for (const RwPolygon& p : k->polygons) {
+                    EXPECT_LT(p.material, k->materials.size());
+                    for (uint32_t v : p.v) EXPECT_LT(v, k->vertices.size());
+                }
+                return true;
+            });
+            rw_clump_destroy(c);
+        }
+    }
+    EXPECT_EQ(rw_clump_count(), live);
+    // A texture chunk is not a clump.
+    RwTexture* t = rw_texture_read_named("crate");
+    ASSERT_TRUE(t);
+    RwStream* tw = rw_stream_open_memory_write();
+    rw_stream_write_texture(tw, t, 8);
+    std::vector<uint8_t> tex = rw_stream_bytes(tw);
+    rw_stream_close(tw);
+    RwStream* s = rw_stream_open_memory(tex.data(), tex.size());
+    EXPECT_FALSE(rw_stream_read_clump(s));
+    rw_stream_close(s);
+    // A chunk claiming more bytes than there are.
+    std::vector<uint8_t> liar = good;
+    liar[8] = 0xFF; liar[9] = 0xFF; liar[10] = 0xFF; liar[11] = 0x7F;
+    s = rw_stream_open_memory(liar.data(), liar.size());
+    render_set_error(render_ok);
+    EXPECT_FALSE(rw_stream_read_clump(s));
+    EXPECT_EQ(render_last_error(), render_error_bad_stream);
+    rw_stream_close(s);
+    rw_texture_destroy(t);
+}
+
+TEST_F(Art, FailedWritesAreReportedNotTakenForSuccess) {
+    RwClump* c = read(kFigure);
+    ASSERT_TRUE(c);
+    EXPECT_FALSE(rw_stream_open_file(dir_.file("no/such/dir/zk.tmp"), RwStreamMode::write));
+    EXPECT_EQ(render_last_error(), render_error_no_file);
+    // A full disk: the chunk is buffered, the close must tell.
+    RwStream* full = rw_stream_open_file("/dev/full", RwStreamMode::write);
+    ASSERT_TRUE(full);
+    bool written = rw_stream_write_clump(full, c, 18);
+    bool closed = rw_stream_close(full);
+    EXPECT_FALSE(written && closed);
+    EXPECT_FALSE(rw_stream_open_file(dir_.file("missing.tmp"), RwStreamMode::read));
+    rw_clump_destroy(c);
+}
+
+TEST_F(Art, TextureChunksKeepRasterMaskAndName) {
+    RwTexture* t = rw_texture_read_named("crate");
+    RwRaster* m = rw_raster_read_named("cratem");
+    ASSERT_TRUE(t && m);
+    ASSERT_TRUE(rw_texture_mask(t, m));
+    rw_raster_destroy(m);
+    const std::string path = dir_.file("pic.tex");
+    RwStream* out = rw_stream_open_file(path, RwStreamMode::write);
+    ASSERT_TRUE(rw_stream_write_texture(out, t, 8));
+    ASSERT_TRUE(rw_stream_close(out));
+    std::string bytes = test::read_file(path);
+    rw_texture_destroy(t);
+    ASSERT_EQ(rw_texture_find("crate"), nullptr);
+    RwStream* in = rw_stream_open_memory(bytes.data(), bytes.size());
+    RwTexture* back = rw_stream_read_texture(in);
+    rw_stream_close(in);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name, "crate");
+    EXPECT_EQ(rw_texture_find("crate"), back);  // known by name again
+    EXPECT_EQ(rw_texture_texel(back, 3, 3).a, 0);
+    EXPECT_EQ(rw_texture_texel(back, 7, 7).g, 255);
+    for (size_t n = 0; n < bytes.size(); n += 13) {
+        RwStream* s = rw_stream_open_memory(bytes.data(), n);
+        RwTexture* x = rw_stream_read_texture(s);
+        EXPECT_FALSE(x) << n;
+        rw_texture_destroy(x);
+        rw_stream_close(s);
+    }
+    rw_texture_destroy(back);
+}
+
+TEST_F(Art, MultiFrameTexturesStepTogether) {
+    RwTexture* film = rw_texture_read_named("film");
+    ASSERT_TRUE(film);
+    EXPECT_EQ(film->frames, 3);
+    EXPECT_EQ(rw_texture_texel(film, 0, 0).r, 255);
+    const uint32_t v = film->version;
+    rw_textures_advance_frames();
+    EXPECT_EQ(rw_texture_texel(film, 0, 0).g, 255);
+    EXPECT_NE(film->version, v);
+    rw_textures_advance_frames();
+    rw_textures_advance_frames();
+    EXPECT_EQ(rw_texture_texel(film, 0, 0).r, 255);  // wrapped to the first
+    // Replacing the raster shows at once; a square raster has one frame.
+    ASSERT_TRUE(rw_texture_set_raster(film, test::solid_raster(4, 4, {1, 2, 3, 255})));
+    EXPECT_EQ(film->frames, 1);
+    EXPECT_EQ(rw_texture_texel(film, 2, 2).b, 3);
+    rw_texture_destroy(film);
+}
+
+// ---- picking ----
+
+TEST_F(Art, PickingAnswersTheNearestPolygonOrNone) {
+    RwScene* scene = rw_scene_create();
+    RwClump* near_box = read(kMaskedBox);
+    RwClump* far_fig = read(kFigure);
+    rw_clump_transform(near_box, matrix_translation(0, 0, 5));
+    rw_clump_transform(far_fig, matrix_translation(0, -0.5f, 10));
+    rw_scene_add_clump(scene, far_fig);
+    rw_scene_add_clump(scene, near_box);
+    RwCamera* cam = rw_camera_create(200, 100);
+    rw_camera_set_view_window(cam, 1, 0.5f);
+    RwPick pick;
+    ASSERT_TRUE(rw_camera_pick(cam, scene, 100, 50, &pick));
+    EXPECT_EQ(pick.clump, near_box);
+    EXPECT_EQ(pick.tag, 7);  // the front face
+    EXPECT_NEAR(pick.distance, 4, 1e-3);
+    // Hidden clumps are passed over; the sign of the figure behind is hit.
+    rw_clump_hide(near_box);
+    ASSERT_TRUE(rw_camera_pick(cam, scene, 100, 50, &pick));
+    EXPECT_EQ(pick.clump, far_fig->children[1]);
+    EXPECT_EQ(pick.tag, kTagSign);
+    // Off to the side there is nothing; outside the viewport neither.
+    EXPECT_FALSE(rw_camera_pick(cam, scene, 2, 2, &pick));
+    EXPECT_EQ(pick.clump, nullptr);
+    EXPECT_FALSE(rw_camera_pick(cam, scene, 500, 50, &pick));
+    // +x is on the left of a camera looking down +z: the head is found by
+    // the projected point of its centre.
+    float sx, sy;
+    ASSERT_TRUE(rw_camera_project(cam, {0.8f, 1.0f, 10}, &sx, &sy));
+    EXPECT_LT(sx, 100);
+    EXPECT_LT(sy, 50);
+    ASSERT_TRUE(rw_camera_project(cam, {0, 1.0f, 9.75f}, &sx, &sy));
+    ASSERT_TRUE(rw_camera_pick(cam, scene, int(sx), int(sy), &pick));
+    EXPECT_EQ(pick.clump, far_fig->children[0]);
+    // Removed clumps are not picked.
+    rw_scene_remove_clump(far_fig);
+    EXPECT_FALSE(rw_camera_pick(cam, scene, 100, 50, &pick));
+    rw_camera_destroy(cam);
+    rw_clump_destroy(near_box);
+    rw_clump_destroy(far_fig);
+    rw_scene_destroy(scene);
+}
+
+}  // namespace
+}  // namespace zk

@@ -1,0 +1,108 @@
+// The 3D view in the browser's main window: the world's background colour
+// on the screen and the frame rate in its status pane.
+#include <epoxy/gl.h>  // before Qt's GL headers
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QStatusBar>
+
+#include "app/settings.h"
+#include "render/library.h"
+#include "shell/qt/main_window.h"
+#include "shell/qt/qt_ui.h"
+#include "shell/qt/viewport_widget.h"
+#include "support/temp_dir.h"
+#include "view/camera.h"
+#include "view/frame.h"
+#include "view/viewport.h"
+
+namespace zk {
+namespace {
+
+void spin_until(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void one_frame(uint32_t now) {
+    camera_update();
+    camera_begin_update();
+    camera_end_update();
+    viewport_update();
+    fps_update_at(now);
+}
+
+TEST(Viewport, TheBrowserShowsTheBackgroundAndTheFrameRate) {
+    test::TempDir dir;
+    settings_set_directory(dir.path());
+    QtUi ui;
+    ui_set_port(&ui);
+    WindowPlacement p;
+    p.width = 480;
+    p.height = 400;
+    // The start-up order: window, cameras, then the window is shown.
+    ASSERT_TRUE(ui.main_window_create("Quorvane", p));
+    ASSERT_TRUE(render_open("MSWindows"));
+    ASSERT_EQ(camera_init(), 0);
+    ui.main_window_show(false);
+    MainWindow* w = ui.main_window();
+    auto* view = qobject_cast<ViewportWidget*>(w->view_area());
+    ASSERT_TRUE(view);
+    spin_until([&] { return view->device_ready(); }, 3000);
+    ASSERT_TRUE(view->device_ready());
+
+    // The cameras follow the view's size.
+    spin_until([&] { return camera_main()->viewport.width == view->width(); }, 2000);
+    EXPECT_EQ(camera_main()->viewport.width, view->width());
+    EXPECT_EQ(camera_main()->viewport.height, view->height());
+
+    one_frame(1000);
+    spin_until([] { return false; }, 200);
+    QImage shot = view->grabFramebuffer();
+    QColor c = shot.pixelColor(shot.width() / 2, shot.height() / 2);
+    EXPECT_EQ(c.red(), 0);
+    EXPECT_EQ(c.green(), 0);
+    EXPECT_NEAR(c.blue(), 178, 2);
+
+    // A world's colour replaces it.
+    camera_set_color(200, 100, 0);
+    one_frame(1050);
+    shot = view->grabFramebuffer();
+    c = shot.pixelColor(10, 10);
+    EXPECT_NEAR(c.red(), 200, 2);
+    EXPECT_NEAR(c.green(), 100, 2);
+
+    // F12's menu item switches the frame-rate pane on.
+    auto* rate = w->findChild<QAction*>("command_121");
+    ASSERT_TRUE(rate);
+    rate->trigger();
+    EXPECT_TRUE(rate->isChecked());
+    for (uint32_t t = 1100; t < 3000; t += 40) one_frame(t);
+    QLabel* pane = nullptr;
+    for (QLabel* l : w->statusBar()->findChildren<QLabel*>())
+        if (l->text().contains("frames/sec")) pane = l;
+    ASSERT_TRUE(pane);
+    EXPECT_NEAR(frame_rate(), 25.0f, 0.5f);
+    EXPECT_EQ(pane->text(), QString::asprintf("%3.1f frames/sec", double(frame_rate())));
+    EXPECT_EQ(settings_get_int("show", "framerate"), 1);
+    rate->trigger();
+    EXPECT_FALSE(rate->isChecked());
+    bool gone = true;
+    for (QLabel* l : w->statusBar()->findChildren<QLabel*>())
+        if (l->text().contains("frames/sec")) gone = false;
+    EXPECT_TRUE(gone);
+
+    camera_term();
+    frame_clear_counters();
+    ui.main_window_destroy();
+    render_close();
+    ui_set_port(nullptr);
+}
+
+}  // namespace
+}  // namespace zk
