@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "server/citizens.h"
+#include "server/demo.h"
 #include "server/object_server.h"
 #include "server/service.h"
 #include "server/universe_server.h"
@@ -207,6 +208,11 @@ int main(int argc, char** argv) {
             return 1;
         }
         seed_world(*store, w.name);
+        if (demo) {
+            DemoSeedResult r = demo_seed(*store, objects + "/" + w.name + "/world.txt", w.name,
+                                         w.owner ? static_cast<uint32_t>(w.owner) : kDemoOwner);
+            if (!r.error.empty()) server_log("%s", r.error.c_str());
+        }
         WorldConfig wc;
         wc.name = w.name;
         wc.object_path = address + ":" + std::to_string(object_server.port()) + "/" + w.name;

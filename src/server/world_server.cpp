@@ -345,6 +345,8 @@ uint8_t WorldServer::change(uint32_t citizen, const uint8_t* m) {
     const int16_t old_cx = i16(m + 28), old_cz = i16(m + 30);
     auto old = store_.find(old_cx, old_cz, number);
     if (!old) return silent;
+    // Tourists own nothing, whatever number an object carries.
+    if (citizen == 0) return not_yours;
     const bool owner = is_owner(citizen);
     const bool eminent = owner || rights_allow(attribute(attr_eminent_domain), citizen);
     if (old->owner != citizen && !eminent) return not_yours;
@@ -370,6 +372,7 @@ uint8_t WorldServer::remove(uint32_t citizen, const uint8_t* m) {
     const int16_t cx = i16(m + 4), cz = i16(m + 6);
     auto old = store_.find(cx, cz, number);
     if (!old) return silent;
+    if (citizen == 0) return demolish_not_yours;
     if (old->owner != citizen && !is_owner(citizen) && !rights_allow(attribute(attr_eminent_domain), citizen))
         return demolish_not_yours;
     return store_.remove(cx, cz, number) ? ok : silent;

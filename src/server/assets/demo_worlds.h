@@ -1,0 +1,21 @@
+// The demo worlds the server can run out of the box, shared by the asset
+// generator (which encrypts one model per world) and the server (which
+// seeds each world's objects and its enciphered object password).
+#pragma once
+
+#include <string_view>
+
+namespace zk::server {
+
+struct DemoWorld {
+    std::string_view name;
+    std::string_view object_password;  // the zip password of the world's secret model
+    std::string_view secret_model;     // model whose archive member is encrypted
+};
+
+inline constexpr DemoWorld kDemoWorlds[] = {
+    {"zk", "lanternfish", "chest"},
+    {"lagoon", "tidepool", "chest"},
+};
+
+}  // namespace zk::server
