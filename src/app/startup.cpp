@@ -163,7 +163,7 @@ int zelnik_run(const std::string& directory, const std::string& command_line) {
     check_for_new_upgrade();
 
     // 14.
-    if (!login_init()) return terminate(nullptr);
+    if (login_init() != 0) return terminate(nullptr);
 
     // 15-16.
     slider_init();
@@ -197,7 +197,7 @@ int zelnik_run(const std::string& directory, const std::string& command_line) {
 
     // 22.
     proxy_init();
-    if (!http_init()) return terminate("Unable to access Internet");
+    if (http_init() != 0) return terminate("Unable to access Internet");
 
     // 23.
     ui().main_window_show(layout_start_maximized());
@@ -263,6 +263,7 @@ int terminate(const char* message) {
     }
     scene_term();
     backdrop_clear();
+    camera_term();
     render_close();
     g_three_d_ready = false;
     if (g_window_created) {
@@ -270,17 +271,6 @@ int terminate(const char* message) {
         g_window_created = false;
     }
     return 0;
-}
-
-void message_box(const char* format, ...) {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    tasks_set_fatal_box(true);
-    ui().stop_box(product_name(), text);
-    tasks_set_fatal_box(false);
 }
 
 int world_reset() {

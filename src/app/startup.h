@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "app/message.h"
+
 namespace zk {
 
 // Runs the browser: start-up, the event loop, shutdown. Answers the process
@@ -14,10 +16,6 @@ int zelnik_run(const std::string& directory, const std::string& command_line);
 // Shuts every module down in order; with a message, shows it in a stop box
 // captioned "Error" first. Answers 0, the exit code.
 int terminate(const char* message);
-
-// Formats up to 1 KB and shows it in a stop box captioned with the product's
-// name; no pass runs while it is up.
-void message_box(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Resets the world-bound modules in their fixed order before another world
 // is entered; answers the cell cache's reset (0 when it cannot be opened).

@@ -37,7 +37,6 @@ namespace zk {
 namespace {
 
 bool g_pass_running = false;
-bool g_fatal_box = false;
 bool g_inactive = false;
 
 constexpr Task kTasks[kTaskCount] = {
@@ -90,7 +89,7 @@ void tasks_run() {
 bool tasks_timer_event(void (*pass)()) {
     // A modal loop entered from inside a task delivers timer events too;
     // they must not start a second pass.
-    if (g_pass_running || g_fatal_box) return false;
+    if (g_pass_running || tasks_fatal_box()) return false;
     g_pass_running = true;
     // No frame while the user drags a splitter.
     if (slider_update() || vslider_update()) {
@@ -112,8 +111,6 @@ int tasks_activation_changed(bool active) {
 }
 
 bool app_inactive() { return g_inactive; }
-
-void tasks_set_fatal_box(bool up) { g_fatal_box = up; }
 
 bool tasks_pass_running() { return g_pass_running; }
 

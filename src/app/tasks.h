@@ -34,6 +34,12 @@ bool app_inactive();
 
 // Set while the fatal-message box is shown; no pass runs meanwhile.
 void tasks_set_fatal_box(bool up);
+bool tasks_fatal_box();
 bool tasks_pass_running();
+
+// Whether the task timer runs (set by the window system's scheduler); before
+// it does, code that waits for a reply polls the connection itself.
+bool tasks_loop_running();
+void tasks_set_loop_running(bool running);
 
 }  // namespace zk

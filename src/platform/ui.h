@@ -51,6 +51,22 @@ public:
     // quit; answers the loop's exit code.
     virtual int run_loop() = 0;
     virtual void quit_loop() = 0;
+    // Whether the program was asked to end (a signal, the window closed)
+    // while it was not yet in its loop; start-up's own waits give up then.
+    virtual bool quit_requested() { return false; }
+
+    // Menu items and toolbar buttons by command number; unknown numbers are
+    // ignored.
+    virtual void menu_enable(int command, bool enabled) { (void)command, (void)enabled; }
+    virtual void menu_check(int command, bool checked) { (void)command, (void)checked; }
+    virtual void toolbar_enable(int command, bool enabled) { (void)command, (void)enabled; }
+    virtual void toolbar_press(int command, bool pressed) { (void)command, (void)pressed; }
+
+    // A status-bar pane of a module's own: added (a handle > 0, or 0 when
+    // none could be made), given a text, removed.
+    virtual int status_pane_add() { return 0; }
+    virtual void status_pane_set(int pane, const std::string& text) { (void)pane, (void)text; }
+    virtual void status_pane_remove(int pane) { (void)pane; }
 };
 
 // The port in use. Set once at start-up (the shell's, or a test's fake).

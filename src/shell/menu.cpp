@@ -15,4 +15,8 @@ void menu_term() {
     if (log_on(Trace::trace)) log_write("menu_term");
 }
 
+void menu_identity_changed() {}
+
+void menu_set_enabled(int, bool) {}
+
 }  // namespace zk

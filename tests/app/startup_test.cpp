@@ -9,6 +9,7 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "support/fake_dialogs.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 
@@ -20,9 +21,15 @@ using zk::test::write_file;
 
 namespace {
 
+// No universe answers on port 1: the build check fails, the user skips it
+// and goes on as a tourist.
+const std::string kNoUniverse = "[universe]\nhost=127.0.0.1\nport=1\n";
+
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        dialogs_.fake.when_waiting = AboutButton::skip;
+        dialogs_.fake.tourist_script = [](TouristController& c) { return c.ok("Tester").close ? 0 : 1; };
         old_ = getcwd(nullptr, 0);
         ASSERT_EQ(chdir(dir_.path().c_str()), 0);
         log_close();
@@ -53,6 +60,7 @@ protected:
     }
     TempDir dir_;
     ScopedFakeUi ui_;
+    test::ScopedFakeDialogs dialogs_;
     char* old_ = nullptr;
 };
 
@@ -80,7 +88,7 @@ TEST_F(StartupTest, ASecondStartHandsOverAndStopsQuietly) {
 }
 
 TEST_F(StartupTest, FullStartRunsInitsInOrderThenTheLoopThenShutdown) {
-    write_file(dir_.file("zelnik.ini"),
+    write_file(dir_.file("zelnik.ini"), kNoUniverse +
                "[debug]\ntrace=1\n[layout]\nmain_width=100\nmain_x=5000\nmain_y=3\n[show]\ntoolbar=1\n");
     EXPECT_EQ(zelnik_run(dir_.path(), "cmd.txt"), 0);
     EXPECT_TRUE(ui_.fake.boxes.empty());
@@ -135,7 +143,7 @@ TEST_F(StartupTest, WorldResetRunsInItsOrderAndAnswersTheCellCache) {
 }
 
 TEST_F(StartupTest, DepthWarningIsShownOnPaletteDisplaysAndRemembered) {
-    write_file(dir_.file("zelnik.ini"), "[start]\nworld=zk\n");
+    write_file(dir_.file("zelnik.ini"), kNoUniverse + "[start]\nworld=zk\n");
     ui_.fake.depth = 8;
     ui_.fake.depth_answer = {true, true};  // Exit, with "don't show again"
     EXPECT_EQ(zelnik_run(dir_.path(), ""), 0);
@@ -153,7 +161,7 @@ TEST_F(StartupTest, DepthWarningIsShownOnPaletteDisplaysAndRemembered) {
 }
 
 TEST_F(StartupTest, TrueColourDisplaysAreNotWarnedAbout) {
-    write_file(dir_.file("zelnik.ini"), "");
+    write_file(dir_.file("zelnik.ini"), kNoUniverse);
     for (int depth : {15, 16, 24, 32}) {
         ui_.fake.depth = depth;
         EXPECT_EQ(zelnik_run(dir_.path(), ""), 0);
@@ -163,7 +171,7 @@ TEST_F(StartupTest, TrueColourDisplaysAreNotWarnedAbout) {
 }
 
 TEST_F(StartupTest, MaximizedStartAndHiddenToolbar) {
-    write_file(dir_.file("zelnik.ini"), "[layout]\nmaximized=1\n[show]\ntoolbar=0\n");
+    write_file(dir_.file("zelnik.ini"), kNoUniverse + "[layout]\nmaximized=1\n[show]\ntoolbar=0\n");
     EXPECT_EQ(zelnik_run(dir_.path(), ""), 0);
     EXPECT_TRUE(ui_.fake.window_maximized);
     EXPECT_FALSE(ui_.fake.toolbar_shown);

@@ -20,6 +20,9 @@ using zk::test::write_file;
 
 namespace {
 
+// No universe answers on port 1: unattended, the browser goes on standalone.
+const std::string kStandalone = "[universe]\nhost=127.0.0.1\nport=1\n";
+
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -76,7 +79,7 @@ TEST_F(ProgramTest, WithoutSettingsFileShowsMessage15AndExitsZero) {
 }
 
 TEST_F(ProgramTest, RunsFromItsOwnDirectoryAndTracesEveryPassInTableOrder) {
-    write_file(dir_.file("zelnik.ini"), "[debug]\ntrace=1\ntasks=1\n");
+    write_file(dir_.file("zelnik.ini"), kStandalone + "[debug]\ntrace=1\ntasks=1\n");
     run_briefly(700);
     EXPECT_TRUE(std::filesystem::is_directory(dir_.file("cache")));
     std::vector<std::string> names = {"tick", "prop", "camera", "ground", "backdrop", "http", "download",
@@ -90,14 +93,17 @@ TEST_F(ProgramTest, RunsFromItsOwnDirectoryAndTracesEveryPassInTableOrder) {
     auto end = std::find(lines.begin(), lines.end(), "terminate");
     ASSERT_NE(first, lines.end());
     ASSERT_NE(end, lines.end());
-    std::vector<std::string> tasks(first, end);
+    // Other traces (a relogin, say) may stand between task lines.
+    std::vector<std::string> tasks;
+    for (auto it = first; it != end; ++it)
+        if (std::find(names.begin(), names.end(), *it) != names.end()) tasks.push_back(*it);
     ASSERT_GE(tasks.size(), 30u * 5) << "at least five passes in 0.7 s";
     size_t whole = tasks.size() / 30 * 30;
     for (size_t i = 0; i < whole; ++i) ASSERT_EQ(tasks[i], names[i % 30]) << "line " << i;
 }
 
 TEST_F(ProgramTest, ASecondRunTruncatesTheLog) {
-    write_file(dir_.file("zelnik.ini"), "[debug]\ntrace=1\n");
+    write_file(dir_.file("zelnik.ini"), kStandalone + "[debug]\ntrace=1\n");
     run_briefly(100);
     run_briefly(100);
     std::vector<std::string> lines = log_lines();
@@ -106,7 +112,7 @@ TEST_F(ProgramTest, ASecondRunTruncatesTheLog) {
 }
 
 TEST_F(ProgramTest, ASecondStartHandsItsCommandLineToTheFirst) {
-    write_file(dir_.file("zelnik.ini"), "[debug]\ntrace=1\n");
+    write_file(dir_.file("zelnik.ini"), kStandalone + "[debug]\ntrace=1\n");
     Process first(program(), {}, dir_.path(), "first");
     ASSERT_TRUE(wait_for_text(dir_.file("zelnik.log"), "about_hide", 20000)) << first.err();
     Process second(program(), {"visit.txt"}, dir_.path(), "second");

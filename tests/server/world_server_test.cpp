@@ -298,6 +298,8 @@ TEST_F(WorldServerTest, BuildingRightsAreChecked) {
     EXPECT_EQ(status(delete_request(kBob, n, 9, 9)), 102);
     EXPECT_EQ(status(change_request(kAlice, n, kBob, 9500, 9500, 9, 9, "wall")), 11);
     EXPECT_EQ(status(add_request(0, 9500, 0, 9500, "wall")), 110) << "tourists do not build";
+    EXPECT_EQ(status(delete_request(0, n, 9, 9)), 102) << "nor demolish";
+    EXPECT_EQ(status(change_request(0, n, kAlice, 9600, 9500, 9, 9, "wall")), 3);
     EXPECT_EQ(status(add_request(kAlice, 9500, 0, 9500, "zspecial")), 113);
     EXPECT_EQ(status(add_request(kAlice, 9500, 0, 9500, "wall", "", "bump teleport lagoon")), 109);
     EXPECT_EQ(status(add_request(kAlice, 3000, 0, 3000, "wall")), 114) << "4.2 units = 42 m from ground zero";

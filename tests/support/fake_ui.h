@@ -2,6 +2,7 @@
 // answers as the test says.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ public:
     bool running_instance = false;
     std::string handed_over;
     int loops_run = 0;
+    int quits = 0;
 
     void stop_box(const std::string& caption, const std::string& text) override;
     int screen_width() override { return width; }
@@ -39,9 +41,23 @@ public:
     bool instance_hand_over(const std::string& dir, const std::string& command_line) override;
     void instance_listen(const std::string&) override {}
     int run_loop() override;
-    void quit_loop() override {}
+    void quit_loop() override { ++quits; }
 
     std::string title;
+
+    // Menu and toolbar state by command number, and the status panes.
+    std::map<int, bool> menu_enabled, menu_checked, toolbar_enabled, toolbar_pressed;
+    std::map<int, std::string> panes;
+    int next_pane = 1;
+    void menu_enable(int command, bool on) override { menu_enabled[command] = on; }
+    void menu_check(int command, bool on) override { menu_checked[command] = on; }
+    void toolbar_enable(int command, bool on) override { toolbar_enabled[command] = on; }
+    void toolbar_press(int command, bool on) override { toolbar_pressed[command] = on; }
+    int status_pane_add() override { panes[next_pane] = ""; return next_pane++; }
+    void status_pane_set(int pane, const std::string& text) override {
+        if (panes.count(pane)) panes[pane] = text;
+    }
+    void status_pane_remove(int pane) override { panes.erase(pane); }
 };
 
 // Installs a FakeUi for the life of the object.

@@ -11,6 +11,8 @@
 #include "app/layout.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "shell/qt/viewport_widget.h"
+#include "view/frame.h"
 #include "view/mouse.h"
 
 namespace zk {
@@ -30,13 +32,7 @@ WindowRect rect_of(const QMainWindow& w) {
 MainWindow::MainWindow(const QString& title) {
     setWindowTitle(title);
     setObjectName("main_window");
-    view_ = new QWidget(this);
-    view_->setObjectName("view_area");
-    view_->setAutoFillBackground(true);
-    QPalette pal = view_->palette();
-    pal.setColor(QPalette::Window, QColor(0x20, 0x30, 0x48));
-    view_->setPalette(pal);
-    view_->setFocusPolicy(Qt::StrongFocus);
+    view_ = new ViewportWidget(this);
     setCentralWidget(view_);
 
     QMenu* file = menuBar()->addMenu("&File");
@@ -48,6 +44,14 @@ MainWindow::MainWindow(const QString& title) {
     toolbar_action_->setObjectName("command_129");
     toolbar_action_->setCheckable(true);
     connect(toolbar_action_, &QAction::triggered, this, [this] { toggle_toolbar(); });
+
+    QMenu* show = menuBar()->addMenu("&Show");
+    show->setObjectName("menu_show");
+    QAction* rate = show->addAction("&Frame Rate");
+    rate->setObjectName("command_121");
+    rate->setCheckable(true);
+    rate->setShortcut(Qt::Key_F12);
+    connect(rate, &QAction::triggered, this, [] { fps_toggle_display(); });
 
     statusBar()->setSizeGripEnabled(true);
 }

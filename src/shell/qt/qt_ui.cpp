@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
 #include <csignal>
@@ -118,6 +120,7 @@ bool QtUi::main_window_geometry(WindowRect& rect) {
 }
 
 void QtUi::main_window_destroy() {
+    panes_.clear();  // the status bar's labels go with the window
     delete window_;
     window_ = nullptr;
 }
@@ -175,6 +178,7 @@ int QtUi::run_loop() {
                          else if (state == Qt::ApplicationInactive || state == Qt::ApplicationHidden)
                              scheduler.set_active(false);
                      });
+    if (quit_requested_) return 0;
     scheduler.start();
     int rc = QApplication::exec();
     scheduler.stop();
@@ -182,6 +186,74 @@ int QtUi::run_loop() {
     return rc;
 }
 
-void QtUi::quit_loop() { QApplication::quit(); }
+void QtUi::quit_loop() {
+    // Before the loop runs, quit() would be lost: remember it instead.
+    quit_requested_ = true;
+    QApplication::quit();
+}
+
+// Menu items are actions named "command_<n>"; toolbar buttons are the
+// toolbar's actions of the same name.
+namespace {
+
+QAction* menu_action(MainWindow* w, int command) {
+    if (!w) return nullptr;
+    return w->findChild<QAction*>(QString("command_%1").arg(command));
+}
+
+QAction* toolbar_action(MainWindow* w, int command) {
+    if (!w) return nullptr;
+    const QString name = QString("command_%1").arg(command);
+    for (QToolBar* bar : w->findChildren<QToolBar*>())
+        for (QAction* a : bar->actions())
+            if (a->objectName() == name) return a;
+    return nullptr;
+}
+
+}  // namespace
+
+void QtUi::menu_enable(int command, bool enabled) {
+    if (QAction* a = menu_action(window_, command)) a->setEnabled(enabled);
+}
+
+void QtUi::menu_check(int command, bool checked) {
+    if (QAction* a = menu_action(window_, command)) {
+        a->setCheckable(true);
+        a->setChecked(checked);
+    }
+}
+
+void QtUi::toolbar_enable(int command, bool enabled) {
+    if (QAction* a = toolbar_action(window_, command)) a->setEnabled(enabled);
+}
+
+void QtUi::toolbar_press(int command, bool pressed) {
+    if (QAction* a = toolbar_action(window_, command)) {
+        a->setCheckable(true);
+        a->setChecked(pressed);
+    }
+}
+
+int QtUi::status_pane_add() {
+    if (!window_) return 0;
+    auto* label = new QLabel(window_->statusBar());
+    label->setObjectName(QString("status_pane_%1").arg(next_pane_));
+    window_->statusBar()->addPermanentWidget(label);
+    panes_[next_pane_] = label;
+    return next_pane_++;
+}
+
+void QtUi::status_pane_set(int pane, const std::string& text) {
+    auto it = panes_.find(pane);
+    if (it != panes_.end()) it->second->setText(QString::fromStdString(text));
+}
+
+void QtUi::status_pane_remove(int pane) {
+    auto it = panes_.find(pane);
+    if (it == panes_.end()) return;
+    if (window_) window_->statusBar()->removeWidget(it->second);
+    delete it->second;
+    panes_.erase(it);
+}
 
 }  // namespace zk

@@ -1,10 +1,12 @@
 // The window-system port implemented with Qt.
 #pragma once
 
+#include <map>
 #include <memory>
 
 #include "platform/ui.h"
 
+class QLabel;
 class QSocketNotifier;
 
 namespace zk {
@@ -32,6 +34,14 @@ public:
     void instance_listen(const std::string& program_dir) override;
     int run_loop() override;
     void quit_loop() override;
+    bool quit_requested() override { return quit_requested_; }
+    void menu_enable(int command, bool enabled) override;
+    void menu_check(int command, bool checked) override;
+    void toolbar_enable(int command, bool enabled) override;
+    void toolbar_press(int command, bool pressed) override;
+    int status_pane_add() override;
+    void status_pane_set(int pane, const std::string& text) override;
+    void status_pane_remove(int pane) override;
 
     MainWindow* main_window() const { return window_; }
 
@@ -40,6 +50,9 @@ private:
     std::unique_ptr<SingleInstanceServer> instance_;
     std::unique_ptr<QSocketNotifier> notifier_;
     bool unattended_ = false;
+    bool quit_requested_ = false;
+    std::map<int, QLabel*> panes_;
+    int next_pane_ = 1;
 };
 
 }  // namespace zk

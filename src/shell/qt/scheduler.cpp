@@ -25,6 +25,7 @@ Scheduler::Scheduler(void (*pass)(), QObject* parent) : QObject(parent), pass_(p
 void Scheduler::start() {
     running_ = true;
     g_current = this;
+    tasks_set_loop_running(true);
     since_pass_.start();
     timer_.start(0);
 }
@@ -32,6 +33,7 @@ void Scheduler::start() {
 void Scheduler::stop() {
     running_ = false;
     timer_.stop();
+    tasks_set_loop_running(false);
     if (g_current == this) g_current = nullptr;
 }
 
