@@ -109,7 +109,7 @@ public:
             settings_put_secret("citizen", "pass", password);
         }
         identity_set(name, password, number);
-        menu_identity_changed();
+        menu_identity_changed(identity_citizen() != 0);
         return {true, 0, ""};
     }
 
@@ -153,7 +153,7 @@ public:
         if (int msg = login_tourist_name_check(name)) return {false, 0, load_message(msg)};
         settings_put_string("citizen", "tourist", name);
         identity_set("\"" + name + "\"", "", 0);
-        menu_identity_changed();
+        menu_identity_changed(identity_citizen() != 0);
         return {true, 0, ""};
     }
 };
@@ -208,7 +208,7 @@ public:
         uint32_t number = 0;
         if (universe_login(f.name, f.password, &number) != 0) number = 0;
         identity_set(f.name, f.password, number);
-        menu_identity_changed();
+        menu_identity_changed(identity_citizen() != 0);
         return {true, 0, ""};
     }
 
@@ -351,7 +351,7 @@ int login_init() {
         if (failure == 0) {
             about_hide_cancel();
             identity_set(name, password, number);
-            menu_identity_changed();
+            menu_identity_changed(identity_citizen() != 0);
             return 0;
         }
     }

@@ -1,6 +1,7 @@
 #include "shell/menu.h"
 
 #include "app/log.h"
+#include "platform/ui.h"
 
 namespace zk {
 
@@ -15,8 +16,15 @@ void menu_term() {
     if (log_on(Trace::trace)) log_write("menu_term");
 }
 
-void menu_identity_changed() {}
+void menu_identity_changed(bool citizen) {
+    // Only a citizen has attributes to change.
+    menu_set_enabled(kCommandChangeAttributes, citizen);
+}
 
-void menu_set_enabled(int, bool) {}
+void menu_set_enabled(int command, bool enabled) {
+    if (!ui_present()) return;
+    ui().menu_enable(command, enabled);
+    ui().toolbar_enable(command, enabled);
+}
 
 }  // namespace zk

@@ -72,6 +72,22 @@ TEST(MainWindow, ToolbarToggleFlipsTheMenuItemAndTheSetting) {
     EXPECT_EQ(settings_get_int("show", "toolbar"), 0);
 }
 
+TEST(MainWindow, CitizenCommandsFollowTheirEnabling) {
+    TempDir dir;
+    settings_set_directory(dir.path());
+    QtUi ui;
+    ASSERT_TRUE(ui.main_window_create("Quorvane", WindowPlacement{}));
+    auto* read = ui.main_window()->findChild<QAction*>("command_147");
+    auto* change = ui.main_window()->findChild<QAction*>("command_142");
+    ASSERT_TRUE(read && change);
+    EXPECT_FALSE(read->isEnabled()) << "nothing to read until a telegram waits";
+    EXPECT_FALSE(change->isEnabled()) << "a tourist has no attributes";
+    ui.menu_enable(147, true);
+    EXPECT_TRUE(read->isEnabled());
+    ui.menu_enable(142, true);
+    EXPECT_TRUE(change->isEnabled());
+}
+
 TEST(SingleInstance, ACommandLineReachesTheRunningInstance) {
     TempDir dir;
     QString program_dir = QString::fromStdString(dir.path());

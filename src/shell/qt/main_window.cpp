@@ -13,6 +13,8 @@
 #include "app/startup.h"
 #include "shell/qt/viewport_widget.h"
 #include "view/frame.h"
+#include "net/login.h"
+#include "net/telegram.h"
 #include "view/mouse.h"
 
 namespace zk {
@@ -52,6 +54,22 @@ MainWindow::MainWindow(const QString& title) {
     rate->setCheckable(true);
     rate->setShortcut(Qt::Key_F12);
     connect(rate, &QAction::triggered, this, [] { fps_toggle_display(); });
+
+    // Citizen services until the full menus arrive.
+    QMenu* citizen = menuBar()->addMenu("&Citizen");
+    citizen->setObjectName("menu_citizen");
+    auto command = [&](const char* text, int number, auto fn) {
+        QAction* a = citizen->addAction(text);
+        a->setObjectName(QString("command_%1").arg(number));
+        connect(a, &QAction::triggered, this, fn);
+        return a;
+    };
+    command("&Login...", 141, [] { login(); });
+    command("&Immigrate...", 143, [] { immigrate(0); });
+    command("Change &Attributes...", 142, [] { immigrate(1); })->setEnabled(false);
+    citizen->addSeparator();
+    command("&Contact Citizen...", 146, [] { telegram_contact(); });
+    command("&Read Telegram", 147, [] { telegram_read(); })->setEnabled(false);
 
     statusBar()->setSizeGripEnabled(true);
 }
