@@ -2,6 +2,8 @@
 
 #include "app/log.h"
 
+#include <cstdio>
+
 namespace zk {
 
 // Not built yet: these keep their final names so the start-up order, the
@@ -14,6 +16,13 @@ bool console_init() {
 
 void console_term() {
     if (log_on(Trace::trace)) log_write("console_term");
+}
+
+// Until the console window exists, system messages go to standard error,
+// where a user starting the program from a terminal still sees them.
+void console_system(const std::string& speaker, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", speaker.c_str(), text.c_str());
+    if (log_on(Trace::trace)) log_write("console: %s: %s", speaker.c_str(), text.c_str());
 }
 
 }  // namespace zk

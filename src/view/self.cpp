@@ -21,4 +21,8 @@ void self_create_model() {
     if (log_on(Trace::trace)) log_write("self_create_model");
 }
 
+void self_position(double* x, double* y, double* z) {
+    *x = *y = *z = 0;
+}
+
 }  // namespace zk

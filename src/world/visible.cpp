@@ -17,4 +17,6 @@ void visible_reset() {
     if (log_on(Trace::trace)) log_write("visible_reset");
 }
 
+void visible_cell_changed(int, int) {}
+
 }  // namespace zk

@@ -20,4 +20,13 @@ void world_term() {
     if (log_on(Trace::trace)) log_write("world_term");
 }
 
+uint32_t world_server_address() { return 0; }
+uint16_t world_server_port() { return 0; }
+bool world_attributes_known() { return false; }
+bool world_attributes_pending() { return false; }
+void world_unable_to_contact() {}
+std::string world_attribute(int) { return {}; }
+std::string world_property_directory() { return {}; }
+bool world_epoch_changed() { return false; }
+
 }  // namespace zk
