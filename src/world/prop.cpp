@@ -17,4 +17,9 @@ void prop_term() {
     if (log_on(Trace::trace)) log_write("prop_term");
 }
 
+void prop_reset() {}
+bool prop_query_outstanding() { return false; }
+int prop_attributes_get(PropAttributesCallback) { return 1; }
+int prop_attributes_set(const uint8_t*, size_t) { return 1; }
+
 }  // namespace zk
