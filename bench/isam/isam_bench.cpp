@@ -23,6 +23,7 @@
 #include "art/database.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
+#include "rate_reporter.h"
 
 namespace {
 
@@ -176,24 +177,6 @@ BENCHMARK(BM_SqliteStore)->ArgName("write_through")->Arg(0)->Arg(1)->Iterations(
 BENCHMARK(BM_DatabaseFetch)->ArgName("write_through")->Arg(0)->Arg(1)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteFetch)->ArgName("write_through")->Arg(0)->Arg(1)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-class RateReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> rate, cpu_rate;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& r : runs) {
-            auto it = r.counters.find("items_per_second");
-            if (it == r.counters.end()) continue;
-            const std::string name = r.run_name.function_name + "/" + r.run_name.args;
-            rate[name] = it->second;
-            // The same work per second of processor time: steadier than the
-            // wall clock on a machine shared with other work.
-            const double cpu = r.GetAdjustedCPUTime();
-            cpu_rate[name] = cpu > 0 ? it->second * r.GetAdjustedRealTime() / cpu : 0;
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -208,12 +191,12 @@ int main(int argc, char** argv) {
         for (const char* arg : {"write_through:0", "write_through:1"}) {
             const std::string ours = std::string("BM_Database") + op + "/" + arg;
             const std::string theirs = std::string("BM_Sqlite") + op + "/" + arg;
-            if (!reporter.rate.count(ours) || !reporter.rate.count(theirs) || reporter.rate[ours] <= 0 ||
-                reporter.cpu_rate[ours] <= 0)
-                continue;
-            std::printf("%-24s %12.0f %12.0f %7.2fx %9.2fx\n", (std::string(op) + " " + arg).c_str(),
-                        reporter.rate[ours], reporter.rate[theirs], reporter.rate[theirs] / reporter.rate[ours],
-                        reporter.cpu_rate[theirs] / reporter.cpu_rate[ours]);
+            const double mine = reporter.rate(ours), sqlite = reporter.rate(theirs);
+            const double mine_cpu = reporter.rate(ours, "items_per_second", true);
+            const double sqlite_cpu = reporter.rate(theirs, "items_per_second", true);
+            if (mine <= 0 || mine_cpu <= 0) continue;
+            std::printf("%-24s %12.0f %12.0f %7.2fx %9.2fx\n", (std::string(op) + " " + arg).c_str(), mine,
+                        sqlite, sqlite / mine, sqlite_cpu / mine_cpu);
         }
     }
     std::printf("(ratio: SQLite's rate over ours, i.e. the engine's overhead in wall-clock and in CPU time)\n");

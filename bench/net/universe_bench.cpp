@@ -12,6 +12,7 @@
 #include "net/resolve.h"
 #include "net/universe.h"
 #include "support/temp_dir.h"
+#include "rate_reporter.h"
 
 using namespace zk;
 using namespace zk::test;
@@ -85,29 +86,14 @@ void BM_DecodeFromLoopback(benchmark::State& state) {
 BENCHMARK(BM_DecodeFromMemory)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DecodeFromLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class RateReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> rate;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& r : runs) {
-            auto it = r.counters.find("items_per_second");
-            if (it != r.counters.end()) rate[r.benchmark_name()] = it->second;
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    double memory = 0, loopback = 0;
-    for (const auto& [name, r] : reporter.rate) {
-        if (name.rfind("BM_DecodeFromMemory", 0) == 0) memory = r;
-        if (name.rfind("BM_DecodeFromLoopback", 0) == 0) loopback = r;
-    }
+    const double memory = reporter.rate("BM_DecodeFromMemory");
+    const double loopback = reporter.rate("BM_DecodeFromLoopback");
     std::printf("burst of %d mixed replies, %zu bytes\n", kFrames, burst().size());
     std::printf("from memory:   %12.0f frames/s\n", memory);
     std::printf("from loopback: %12.0f frames/s\n", loopback);

@@ -1,0 +1,42 @@
+// A console reporter that keeps each benchmark's rates, so that a benchmark
+// program can print its ratios against a reference after the table.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+class RateReporter : public benchmark::ConsoleReporter {
+public:
+    // A "..._per_second" counter of the benchmark named `name` (its
+    // function name, or "function/args"), per second of wall clock, or of
+    // processor time when `cpu` (steadier on a shared machine). 0 if absent.
+    double rate(const std::string& name, const std::string& counter = "items_per_second", bool cpu = false) const {
+        auto it = rates_.find(name);
+        if (it == rates_.end()) return 0;
+        auto c = it->second.find(counter);
+        if (c == it->second.end()) return 0;
+        return cpu ? c->second.cpu : c->second.real;
+    }
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& r : runs) {
+            for (const auto& [counter, value] : r.counters) {
+                if (counter.find("_per_second") == std::string::npos) continue;
+                const double cpu_time = r.GetAdjustedCPUTime();
+                Rates x{value.value, cpu_time > 0 ? value.value * r.GetAdjustedRealTime() / cpu_time : 0};
+                rates_[r.run_name.function_name][counter] = x;
+                rates_[r.run_name.function_name + "/" + r.run_name.args][counter] = x;
+            }
+        }
+    }
+
+private:
+    struct Rates {
+        double real = 0, cpu = 0;
+    };
+    std::map<std::string, std::map<std::string, Rates>> rates_;
+};
