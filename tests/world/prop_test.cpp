@@ -1,0 +1,767 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/settings.h"
+#include "world/browser_env.h"
+#include "world/cell.h"
+#include "world/prop.h"
+#include "world/world_peer.h"
+
+using namespace zk;
+using namespace zk::test;
+
+namespace {
+
+constexpr uint32_t kCitizen = 0x01020304;
+
+struct CellObject {
+    int number;
+    uint32_t owner;
+    std::string model;
+    double x, y, z;
+};
+
+// The objects of a cached cell, in cache order.
+std::vector<CellObject> cell_objects(int16_t x, int16_t z) {
+    std::vector<CellObject> out;
+    cell_start(x, z);
+    object* o = nullptr;
+    while (cell_next(&o)) {
+        out.push_back({o->number, o->owner, o->model_name, o->x, o->y, o->z});
+        object_destroy(o);
+    }
+    return out;
+}
+
+// Query reply records.
+Wire& begin_cell(Wire& w, int x, int z) { return w.u8(0).u16(x).u16(z); }
+Wire& end_cell(Wire& w) { return w.u8(1); }
+Wire& object_record(Wire& w, int number, uint32_t owner, const std::string& model, int x = 0, int y = 0, int z = 0,
+                    int yaw = 0) {
+    return w.u8(2).u8(number).u32(owner).u32(1700000000).u16(x).u16(y).u16(z).u16(yaw).u8(
+        static_cast<int>(model.size())).u8(0).u8(0).text(model);
+}
+Wire& stamp_record(Wire& w, int sx, int sz, uint32_t stamp) { return w.u8(4).u16(sx).u16(sz).u32(stamp); }
+
+class Prop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_ = std::make_unique<BrowserEnv>(peer_.port(), "[show]\ncache=1\n");
+        prop_init();
+    }
+    void TearDown() override { env_.reset(); }
+
+    bool wait_requests(size_t n) {
+        return BrowserEnv::frames_until([&] { return peer_.request_count() >= n; });
+    }
+    bool wait_idle() {
+        return BrowserEnv::frames_until([] { return prop_queue_length() == 0 && prop_state() == 1; });
+    }
+    Bytes request(size_t i) { return peer_.requests().at(i).bytes; }
+
+    // A live object for building requests, taken off the global list again
+    // at the end of the test.
+    object* make(double x, double y, double z, float yaw, const std::string& model = "tree.rwx",
+                 const std::string& description = "an oak", const std::string& action = "create color red") {
+        object* o = object_create(x, y, z, yaw, model, description, action, 17, 0x0A0B0C0D, false, 5);
+        made_.emplace_back(o, object_destroy);
+        return o;
+    }
+
+    WorldPeer peer_;
+    std::unique_ptr<BrowserEnv> env_;
+    std::vector<std::unique_ptr<object, void (*)(object*)>> made_;
+};
+
+// --- Request layouts ----------------------------------------------------------
+
+TEST_F(Prop, QueryCarriesTheNineTimestampsZMajor) {
+    BrowserEnv::x = -3.5;  // cell -4, sector -1
+    BrowserEnv::z = 14.0;  // cell 14, sector 2
+    for (int dz = -1; dz <= 1; ++dz)
+        for (int dx = -1; dx <= 1; ++dx)
+            cell_sector_set_timestamp(static_cast<int16_t>(-1 + dx), static_cast<int16_t>(2 + dz),
+                                      0x10000000u + static_cast<uint32_t>((dz + 1) * 3 + (dx + 1)) * 0x11);
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(framed({})); });
+    ASSERT_TRUE(wait_requests(1));
+    Wire want;
+    want.u8(3).u8(0).u8(0).u8(0).u16(-1).u16(2);
+    for (int i = 0; i < 9; ++i) want.u32(0x10000000u + static_cast<uint32_t>(i) * 0x11);
+    want.u32(kCitizen);
+    EXPECT_EQ(request(0), want.b);
+    EXPECT_EQ(request(0).size(), 48u);
+}
+
+TEST_F(Prop, AddRoundsHalfAwayFromZeroAndKeepsTheYawSign) {
+    BrowserEnv::known = false;
+    cell_sector_set_timestamp(0, 0, 0xA1B2C3D4);
+    ASSERT_EQ(prop_object_add(make(-0.0625, 0.1875, 2.0625, -360.54f)), 0);
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(status_reply(0)); });
+    ASSERT_TRUE(wait_requests(1));
+    Wire want;
+    want.u8(0).u8(0).u16(-5).u32(0xA1B2C3D4).u32(kCitizen).u32(static_cast<uint32_t>(-63)).u32(188).u32(2063);
+    want.u8(8).u8(6).u8(16).text("tree.rwx").text("an oak").text("create color red");
+    EXPECT_EQ(request(0), want.b);
+    EXPECT_EQ(request(0).size(), 27u + 30u);
+    EXPECT_TRUE(wait_idle());
+    EXPECT_TRUE(BrowserEnv::seen.console.empty());
+    EXPECT_TRUE(BrowserEnv::seen.changed.empty());
+}
+
+TEST_F(Prop, YawAndPositionRules) {
+    BrowserEnv::known = false;
+    struct Case {
+        float yaw;
+        int tenths;
+        double x;
+        int32_t milli;
+    };
+    const std::vector<Case> cases = {
+        {-360.54f, -5, -0.0625, -63}, {359.95f, 0, 0.0625, 63},  {725.04f, 50, 0.0624, 62},
+        {-0.04f, 0, -0.0624, -62},    {-90.05f, -901, 12.0, 12000}, {0.05f, 1, -1.5, -1500},
+    };
+    for (const Case& c : cases) ASSERT_EQ(prop_object_add(make(c.x, 0, 0, c.yaw, "m", "", "")), 0);
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(status_reply(0)); });
+    ASSERT_TRUE(wait_requests(cases.size()));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Bytes r = request(i);
+        const int yaw = static_cast<int16_t>((r[2] << 8) | r[3]);
+        const int32_t x = static_cast<int32_t>((uint32_t{r[12]} << 24) | (uint32_t{r[13]} << 16) |
+                                               (uint32_t{r[14]} << 8) | r[15]);
+        EXPECT_EQ(yaw, cases[i].tenths) << cases[i].yaw;
+        EXPECT_EQ(x, cases[i].milli) << cases[i].x;
+    }
+}
+
+TEST_F(Prop, ChangeLayout) {
+    BrowserEnv::known = false;
+    cell_sector_set_timestamp(0, 0, 0x00C0FFEE);
+    cell_sector_set_timestamp(-1, 0, 0x0BADF00D);  // the old cell's sector: not sent
+    ASSERT_EQ(prop_object_change(-4, 1, make(2.5, 0.5, 1.25, 90.0f, "hut", "", "x")), 0);
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(status_reply(0)); });
+    ASSERT_TRUE(wait_requests(1));
+    Wire want;
+    want.u8(7).u8(17).u16(900).u32(0x00C0FFEE).u32(kCitizen).u32(0x0A0B0C0D).u32(2500).u32(500).u32(1250);
+    want.u16(-4).u16(1).u8(3).u8(0).u8(1).text("hut").text("x");
+    EXPECT_EQ(request(0), want.b);
+    EXPECT_EQ(request(0).size(), 35u + 4u);
+}
+
+TEST_F(Prop, DeleteLayout) {
+    BrowserEnv::known = false;
+    cell_sector_set_timestamp(-1, 3, 0x55AA55AA);  // cells -7 and 20
+    ASSERT_EQ(prop_object_delete(-7, 20, 33), 0);
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(status_reply(0)); });
+    ASSERT_TRUE(wait_requests(1));
+    Wire want;
+    want.u8(2).u8(33).u16(0).u16(-7).u16(20).u32(0x55AA55AA).u32(kCitizen);
+    EXPECT_EQ(request(0), want.b);
+    EXPECT_EQ(request(0).size(), 16u);
+}
+
+TEST_F(Prop, AttributeLayouts) {
+    BrowserEnv::known = false;
+    const uint8_t list[] = {3, 4, 'p', 'a', 't', 'h', 0, 0};
+    ASSERT_EQ(prop_attributes_get(nullptr), 0);
+    ASSERT_EQ(prop_attributes_set(list, sizeof list), 0);
+    // A list that cannot fit one message is not queued at all.
+    std::vector<uint8_t> huge(prop_attribute_list_limit + 1, 0);
+    EXPECT_EQ(prop_attributes_set(huge.data(), huge.size()), 1);
+    EXPECT_EQ(prop_queue_length(), 2u);
+    peer_.respond([](WorldLink& l, const WorldRequest& r) {
+        l.send(r.bytes[0] == 5 ? framed({16, 2, 'z', 'k'}) : status_reply(0));
+    });
+    ASSERT_TRUE(wait_requests(2));
+    EXPECT_EQ(request(0), Wire().u8(5).u8(0).u8(0).u8(0).u32(kCitizen).b);
+    EXPECT_EQ(request(1), Wire().u8(6).u8(0).u8(0).u8(0).u32(kCitizen).raw(Bytes(list, list + 8)).b);
+}
+
+// --- The neighbourhood query --------------------------------------------------
+
+TEST_F(Prop, CrossingASectorBoundaryQueriesOnTheNextFrame) {
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(framed({})); });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_FALSE(prop_query_outstanding());
+
+    BrowserEnv::now += 1000;
+    BrowserEnv::x = 2.9;  // still sector 0
+    BrowserEnv::frames_for(50);
+    EXPECT_EQ(peer_.request_count(), 1u);
+    EXPECT_FALSE(prop_query_outstanding());
+
+    BrowserEnv::x = 3.0;  // sector 1
+    prop_update();
+    EXPECT_TRUE(prop_query_outstanding());
+    ASSERT_TRUE(wait_requests(2));
+    EXPECT_EQ(request(1)[4], 0);
+    EXPECT_EQ(request(1)[5], 1);
+    ASSERT_TRUE(wait_idle());
+    EXPECT_FALSE(prop_query_outstanding());
+}
+
+TEST_F(Prop, StandingStillRequeriesAfterThirtySecondsNotBefore) {
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(framed({})); });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(wait_idle());
+    const uint32_t queued = BrowserEnv::now;
+
+    BrowserEnv::now = queued + prop_query_interval_ms;
+    BrowserEnv::frames_for(50);
+    EXPECT_EQ(peer_.request_count(), 1u);
+
+    BrowserEnv::now = queued + prop_query_interval_ms + 1;
+    prop_update();
+    EXPECT_TRUE(prop_query_outstanding());
+    ASSERT_TRUE(wait_requests(2));
+    EXPECT_EQ(request(1), request(0));
+}
+
+TEST_F(Prop, NoQueryWhileAttributesAreUnknownOrBeingRead) {
+    BrowserEnv::known = false;
+    BrowserEnv::frames_for(30);
+    BrowserEnv::known = true;
+    BrowserEnv::pending = true;
+    BrowserEnv::frames_for(30);
+    EXPECT_EQ(peer_.request_count(), 0u);
+    EXPECT_FALSE(prop_query_outstanding());
+    BrowserEnv::pending = false;
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(framed({})); });
+    EXPECT_TRUE(wait_requests(1));
+}
+
+TEST_F(Prop, AReplyOfOneZeroByteChangesNothingAndEndsTheQuery) {
+    cell_update_begin(5, 5);
+    cell_element_add(1, 9, 0, 0, 0, 0, 0, "kept", "", "");
+    cell_update_end();
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(status_reply(0)); });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_FALSE(prop_query_outstanding());
+    EXPECT_TRUE(BrowserEnv::seen.changed.empty());
+    EXPECT_TRUE(BrowserEnv::seen.console.empty());
+    ASSERT_EQ(cell_objects(5, 5).size(), 1u);
+    EXPECT_EQ(peer_.connections(), 1);
+}
+
+TEST_F(Prop, QueryReplyUpdatesCellsAndTimestamps) {
+    cell_update_begin(1, 2);
+    cell_element_add(1, 9, 0, 0, 0, 0, 0, "old-one", "", "");
+    cell_element_add(2, 9, 0, 0, 0, 0, 0, "old-two", "", "");
+    cell_element_add(3, 9, 0, 0, 0, 0, 0, "old-three", "", "");
+    cell_update_end();
+    Wire body;
+    begin_cell(body, 1, 2);
+    object_record(body, 1, 44, "new-one", 500, -250, 999, 1800);
+    body.u8(3).u8(2);
+    end_cell(body);
+    stamp_record(body, 0, 0, 0x00000007);
+    const Bytes reply = framed(body.b);
+    peer_.respond([reply](WorldLink& l, const WorldRequest&) { l.send(reply); });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(wait_idle());
+    auto objects = cell_objects(1, 2);
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(objects[0].model, "old-three");
+    EXPECT_EQ(objects[1].model, "new-one");  // a replaced object moves to the end
+    EXPECT_EQ(objects[1].owner, 44u);
+    EXPECT_DOUBLE_EQ(objects[1].x, 1.5);
+    EXPECT_DOUBLE_EQ(objects[1].y, -0.25);
+    EXPECT_DOUBLE_EQ(objects[1].z, 2.999);
+    EXPECT_EQ(cell_sector_timestamp(0, 0), 7u);
+    EXPECT_EQ(BrowserEnv::seen.changed, (std::vector<std::pair<int, int>>{{1, 2}}));
+}
+
+// --- Status replies -----------------------------------------------------------
+
+TEST_F(Prop, RefusedChangeAcrossCellsRefreshesBothCells) {
+    BrowserEnv::known = false;
+    ASSERT_EQ(prop_object_change(1, 1, make(2.5, 0, 1.5, 0)), 0);
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(status_reply(3)); });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(BrowserEnv::seen.changed, (std::vector<std::pair<int, int>>{{1, 1}, {2, 1}}));
+    EXPECT_EQ(BrowserEnv::seen.console,
+              std::vector<std::string>{"Building Inspector: You are only allowed to change your own property"});
+
+    // Within one cell there is one cell to refresh.
+    BrowserEnv::seen.changed.clear();
+    ASSERT_EQ(prop_object_change(2, 1, make(2.5, 0, 1.5, 0)), 0);
+    ASSERT_TRUE(wait_requests(2));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(BrowserEnv::seen.changed, (std::vector<std::pair<int, int>>{{2, 1}}));
+}
+
+TEST_F(Prop, EveryStatusCodeHasItsReaction) {
+    BrowserEnv::known = false;
+    const std::vector<std::pair<int, std::string>> codes = {
+        {0, ""},
+        {3, "You are only allowed to change your own property"},
+        {11, "You are not allowed to give your property away"},
+        {100, "You are not allowed to encroach into anothers' property"},
+        {101, ""},
+        {102, "You are only allowed to demolish your own property"},
+        {103, "Try building somewhere else because this area is full"},
+        {106, "Only registered objects can be used for construction"},
+        {109, "This object's behavior is illegal"},
+        {110, "Sorry, you are not allowed to build in this world."},
+        {111, "Sorry, you cannot build beyond this point."},
+        {113, "You are not allowed to build with 'z' objects"},
+        {114, "You are not allowed to build within 25 meters of ground zero"},
+        {42, "Your construction request could not be processed (reason 42)"},
+        {200, "Your construction request could not be processed (reason -56)"},
+    };
+    // One delete per code; its cell x tells which code the peer answers.
+    for (size_t i = 0; i < codes.size(); ++i) ASSERT_EQ(prop_object_delete(static_cast<int16_t>(i), 0, 1), 0);
+    std::map<int, int> code_of_cell;
+    for (size_t i = 0; i < codes.size(); ++i) code_of_cell[static_cast<int>(i)] = codes[i].first;
+    peer_.respond([code_of_cell](WorldLink& l, const WorldRequest& r) {
+        l.send(status_reply(code_of_cell.at(static_cast<int16_t>((r.bytes[4] << 8) | r.bytes[5]))));
+    });
+    ASSERT_TRUE(wait_requests(codes.size()));
+    ASSERT_TRUE(wait_idle());
+    std::vector<std::string> want_console;
+    std::vector<std::pair<int, int>> want_changed;
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (!codes[i].second.empty()) want_console.push_back("Building Inspector: " + codes[i].second);
+        if (codes[i].first != 0) want_changed.push_back({static_cast<int>(i), 0});
+    }
+    EXPECT_EQ(BrowserEnv::seen.console, want_console);
+    EXPECT_EQ(BrowserEnv::seen.changed, want_changed);
+}
+
+TEST_F(Prop, OnlyOneRequestIsInFlight) {
+    BrowserEnv::known = false;
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(prop_object_delete(0, 0, static_cast<uint8_t>(i)), 0);
+    // The first request is answered later by the test itself; the peer
+    // keeps reading meanwhile, so a second request would be seen.
+    std::atomic<int> held{-1};
+    peer_.respond([&held](WorldLink& l, const WorldRequest&) {
+        if (held.load() == -1)
+            held = l.fd;
+        else
+            l.send(status_reply(0));
+    });
+    ASSERT_TRUE(wait_requests(1));
+    BrowserEnv::frames_for(100);
+    EXPECT_EQ(peer_.request_count(), 1u);
+    EXPECT_EQ(prop_state(), 2);
+    WorldLink late;
+    late.fd = held.load();
+    late.send(status_reply(0));
+    ASSERT_TRUE(wait_requests(3));
+    ASSERT_TRUE(wait_idle());
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(request(static_cast<size_t>(i))[1], i);
+}
+
+TEST_F(Prop, AttributeReadHandsItsReplyToTheCallback) {
+    BrowserEnv::known = false;
+    struct Call {
+        Bytes body;
+        bool null_body;
+        int code;
+    };
+    static std::vector<Call> calls;
+    calls.clear();
+    auto callback = [](const uint8_t* body, size_t length, int code) {
+        calls.push_back({body ? Bytes(body, body + length) : Bytes{}, body == nullptr, code});
+    };
+    const std::vector<Bytes> replies = {framed({}), status_reply(7), status_reply(4),
+                                        framed({16, 2, 'z', 'k'}), framed({12, 1, '5'})};
+    for (size_t i = 0; i < replies.size(); ++i) ASSERT_EQ(prop_attributes_get(callback), 0);
+    std::atomic<size_t> next{0};
+    peer_.respond([&](WorldLink& l, const WorldRequest&) { l.send(replies.at(next++)); });
+    ASSERT_TRUE(wait_requests(replies.size()));
+    ASSERT_TRUE(wait_idle());
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[0].code, 0);
+    EXPECT_FALSE(calls[0].null_body);
+    EXPECT_TRUE(calls[0].body.empty());
+    EXPECT_EQ(calls[1].code, 1);
+    EXPECT_TRUE(calls[1].null_body);
+    EXPECT_EQ(calls[2].code, 4);
+    EXPECT_TRUE(calls[2].null_body);
+    EXPECT_EQ(calls[3].code, 0);
+    EXPECT_EQ(calls[3].body, (Bytes{16, 2, 'z', 'k'}));
+    // A list that opens with attribute 12 is a list, not a refusal.
+    EXPECT_EQ(calls[4].body, (Bytes{12, 1, '5'}));
+    EXPECT_EQ(BrowserEnv::seen.relogins, 0);
+    EXPECT_TRUE(BrowserEnv::seen.console.empty());
+}
+
+TEST_F(Prop, IdentityRejectedLogsInAgainAndResendsOnANewConnection) {
+    BrowserEnv::known = false;
+    ASSERT_EQ(prop_object_delete(3, 4, 9), 0);
+    ASSERT_EQ(prop_object_delete(3, 4, 10), 0);
+    std::atomic<int> n{0};
+    peer_.respond([&n](WorldLink& l, const WorldRequest&) {
+        const int i = n++;
+        // A status byte, then a longer body that opens with the same byte.
+        l.send(i == 0 ? status_reply(12) : i == 2 ? framed({12, 0, 0, 0}) : status_reply(0));
+    });
+    ASSERT_TRUE(wait_requests(4));
+    ASSERT_TRUE(wait_idle());
+    auto r = peer_.requests();
+    EXPECT_EQ(r[0].bytes, r[1].bytes);
+    EXPECT_EQ(r[0].connection, 1);
+    EXPECT_EQ(r[1].connection, 2);
+    EXPECT_EQ(r[2].bytes, r[3].bytes);
+    EXPECT_EQ(r[3].connection, 3);
+    EXPECT_EQ(BrowserEnv::seen.relogins, 2);
+    EXPECT_TRUE(BrowserEnv::seen.changed.empty());
+    const auto& h = env_->ui.pane_history;
+    EXPECT_NE(std::find(h.begin(), h.end(), "Identity rejected"), h.end());
+}
+
+// --- Lost connections ---------------------------------------------------------
+
+TEST_F(Prop, PeerClosingMidBodyCausesAReconnectAndAResend) {
+    std::atomic<int> n{0};
+    peer_.respond([&n](WorldLink& l, const WorldRequest&) {
+        if (n++ == 0) {
+            Wire w;
+            w.u16(100);
+            begin_cell(w, 1, 1);
+            object_record(w, 1, 1, "");
+            l.send(w.b);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            l.close();
+        } else {
+            l.send(framed({}));
+        }
+    });
+    ASSERT_TRUE(wait_requests(2));
+    ASSERT_TRUE(wait_idle());
+    auto r = peer_.requests();
+    EXPECT_EQ(r[0].bytes, r[1].bytes);
+    EXPECT_EQ(r[0].bytes[0], 3);
+    EXPECT_EQ(r[1].connection, 2);
+    EXPECT_FALSE(prop_query_outstanding());
+    EXPECT_TRUE(cell_objects(1, 1).empty());  // a cut body is never applied
+    const auto& h = env_->ui.pane_history;
+    EXPECT_NE(std::find(h.begin(), h.end(), "received 26 of 100"), h.end());
+    EXPECT_NE(std::find(h.begin(), h.end(), "Waiting for server"), h.end());
+    EXPECT_EQ(env_->ui.panes.begin()->second, "");
+}
+
+TEST_F(Prop, SilentPeerIsLeftAfterTheIdleLimitAndTheRequestSentAgain) {
+    std::atomic<int> n{0};
+    peer_.respond([&n](WorldLink& l, const WorldRequest&) {
+        if (n++ == 0) {
+            Wire w;
+            w.u16(65535);
+            for (int i = 0; i < 100; ++i) w.u8(0x42);
+            l.send(w.b);  // and nothing more
+        } else {
+            l.send(framed({}));
+        }
+    });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(BrowserEnv::frames_until([] { return prop_state() == 3; }));
+    BrowserEnv::frames_for(30);
+    EXPECT_EQ(prop_state(), 3);
+    EXPECT_EQ(peer_.request_count(), 1u);
+    BrowserEnv::net_offset = tcp_idle_timeout_ms + 1;
+    ASSERT_TRUE(wait_requests(2));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(peer_.requests()[1].connection, 2);
+}
+
+TEST_F(Prop, LengthPrefixInTwoPiecesIsReadWhole) {
+    Wire body;
+    begin_cell(body, 2, 2);
+    object_record(body, 4, 4, "split");
+    end_cell(body);
+    const Bytes reply = framed(body.b);
+    peer_.respond([reply](WorldLink& l, const WorldRequest&) {
+        l.send(Bytes(reply.begin(), reply.begin() + 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        l.send(Bytes(reply.begin() + 1, reply.end()));
+    });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(peer_.connections(), 1);
+    ASSERT_EQ(cell_objects(2, 2).size(), 1u);
+}
+
+TEST_F(Prop, ResetWhileAReplyIsAppliedLeavesTheResetsState) {
+    Wire body;
+    begin_cell(body, 1, 1);
+    object_record(body, 1, 1, "first");
+    end_cell(body);
+    begin_cell(body, 2, 2);
+    object_record(body, 1, 1, "second");
+    end_cell(body);
+    stamp_record(body, 0, 0, 99);
+    const Bytes reply = framed(body.b);
+    peer_.respond([reply](WorldLink& l, const WorldRequest&) { l.send(reply); });
+    BrowserEnv::on_changed = [](int, int) { prop_reset(); };
+    ASSERT_TRUE(BrowserEnv::frames_until([] { return !BrowserEnv::seen.changed.empty(); }));
+    EXPECT_EQ(prop_state(), 1);
+    EXPECT_EQ(prop_queue_length(), 0u);
+    EXPECT_FALSE(prop_query_outstanding());
+    EXPECT_EQ(BrowserEnv::seen.changed, (std::vector<std::pair<int, int>>{{1, 1}}));
+    EXPECT_EQ(cell_objects(1, 1).size(), 1u);
+    EXPECT_TRUE(cell_objects(2, 2).empty());
+    EXPECT_EQ(cell_sector_timestamp(0, 0), 0u);
+    EXPECT_EQ(env_->ui.panes.begin()->second, "");
+
+    // The next frame connects again at once and asks afresh.
+    BrowserEnv::on_changed = nullptr;
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(framed({})); });
+    ASSERT_TRUE(wait_requests(2));
+    EXPECT_EQ(peer_.requests()[1].connection, 2);
+}
+
+TEST_F(Prop, ReconnectsAtOnceThenUnderTheThrottle) {
+    peer_.refuse_all(true);
+    BrowserEnv::frames_for(300);
+    EXPECT_EQ(peer_.connections(), prop_reconnect_limit);
+    BrowserEnv::now += prop_connect_throttle_ms;
+    BrowserEnv::frames_for(100);
+    EXPECT_EQ(peer_.connections(), prop_reconnect_limit);
+    BrowserEnv::now += 1;
+    EXPECT_TRUE(BrowserEnv::frames_until([&] { return peer_.connections() > prop_reconnect_limit; }));
+    // Once the server answers again the query goes through.
+    peer_.refuse_all(false);
+    peer_.respond([](WorldLink& l, const WorldRequest&) { l.send(framed({})); });
+    BrowserEnv::now += prop_connect_throttle_ms + 1;
+    ASSERT_TRUE(wait_requests(1));
+    EXPECT_TRUE(wait_idle());
+}
+
+TEST_F(Prop, NoConnectionWithoutAnAddress) {
+    BrowserEnv::address = 0;
+    BrowserEnv::frames_for(30);
+    EXPECT_EQ(BrowserEnv::seen.unable, 0);
+    BrowserEnv::address = 0xFFFFFFFFu;
+    prop_update();
+    prop_update();
+    EXPECT_EQ(BrowserEnv::seen.unable, 2);
+    BrowserEnv::frames_for(30);
+    EXPECT_EQ(peer_.connections(), 0);
+    EXPECT_EQ(peer_.request_count(), 0u);
+}
+
+// --- Hostile replies ----------------------------------------------------------
+
+class HostileReply : public Prop {
+protected:
+    // Sends `body` as the reply to the first query and waits for the end.
+    void answer(const Bytes& body) {
+        const Bytes reply = framed(body);
+        peer_.respond([reply](WorldLink& l, const WorldRequest&) { l.send(reply); });
+        ASSERT_TRUE(wait_requests(1));
+        ASSERT_TRUE(BrowserEnv::frames_until([] { return !prop_query_outstanding(); }));
+        EXPECT_EQ(prop_state(), 1);
+        EXPECT_EQ(prop_queue_length(), 0u);
+    }
+};
+
+TEST_F(HostileReply, RecordCutMidFieldKeepsWhatCameBefore) {
+    Wire body;
+    begin_cell(body, 3, 3);
+    object_record(body, 1, 1, "whole");
+    end_cell(body);
+    begin_cell(body, 4, 4);
+    Wire cut;
+    object_record(cut, 2, 2, "cut");
+    body.raw(Bytes(cut.b.begin(), cut.b.begin() + 10));
+    answer(body.b);
+    ASSERT_EQ(cell_objects(3, 3).size(), 1u);
+    EXPECT_TRUE(cell_objects(4, 4).empty());
+    EXPECT_TRUE(BrowserEnv::seen.console.empty());
+}
+
+TEST_F(HostileReply, TextLengthsRunningPastTheBodyStopTheParse) {
+    Wire body;
+    begin_cell(body, 3, 3);
+    body.u8(2).u8(1).u32(1).u32(0).u16(0).u16(0).u16(0).u16(0).u8(255).u8(255).u8(255).text("short");
+    answer(body.b);
+    EXPECT_TRUE(cell_objects(3, 3).empty());
+}
+
+TEST_F(HostileReply, ShortSectorRecordStopsTheParse) {
+    Wire body;
+    stamp_record(body, 1, 1, 5);
+    body.u8(4).u16(0).u8(0);
+    answer(body.b);
+    EXPECT_EQ(cell_sector_timestamp(1, 1), 5u);
+    EXPECT_EQ(cell_sector_timestamp(0, 0), 0u);
+}
+
+TEST_F(HostileReply, UnknownTagSkipsTheRest) {
+    Wire body;
+    begin_cell(body, 1, 2);
+    object_record(body, 1, 1, "before");
+    end_cell(body);
+    body.u8(0x55);
+    begin_cell(body, 7, 7);
+    object_record(body, 1, 1, "after");
+    end_cell(body);
+    answer(body.b);
+    EXPECT_EQ(cell_objects(1, 2).size(), 1u);
+    EXPECT_TRUE(cell_objects(7, 7).empty());
+}
+
+TEST_F(HostileReply, RecordsOutsideAnyCellTouchNoCell) {
+    // The work buffer holds a cell that the visibility manager just loaded.
+    cell_update_begin(6, 6);
+    cell_element_add(1, 1, 0, 0, 0, 0, 0, "resident", "", "");
+    cell_update_end();
+    cell_start(6, 6);
+    Wire body;
+    object_record(body, 2, 2, "stray");
+    body.u8(3).u8(1);
+    end_cell(body);
+    begin_cell(body, 8, 8);
+    object_record(body, 1, 1, "placed");
+    end_cell(body);
+    answer(body.b);
+    auto resident = cell_objects(6, 6);
+    ASSERT_EQ(resident.size(), 1u);
+    EXPECT_EQ(resident[0].model, "resident");
+    EXPECT_EQ(cell_objects(8, 8).size(), 1u);
+    EXPECT_EQ(BrowserEnv::seen.changed, (std::vector<std::pair<int, int>>{{8, 8}}));
+}
+
+TEST_F(HostileReply, ThousandsOfObjectsInOneCellStayBoundedAndALongReplyAsksAgain) {
+    Wire body;
+    begin_cell(body, 9, 9);
+    for (int i = 0; i < 3000; ++i) object_record(body, i % 256, static_cast<uint32_t>(i), "");
+    end_cell(body);
+    ASSERT_LT(body.b.size(), 65536u);
+    answer(body.b);
+    auto objects = cell_objects(9, 9);
+    ASSERT_EQ(objects.size(), 256u);
+    for (const CellObject& o : objects) EXPECT_EQ(o.owner % 256, static_cast<uint32_t>(o.number));
+    for (const CellObject& o : objects) EXPECT_GE(o.owner, 3000u - 256u);
+    // More than 4,096 bytes: the same sector is asked again at once, with
+    // the frame clock standing still.
+    ASSERT_TRUE(wait_requests(2));
+    EXPECT_EQ(request(1), request(0));
+}
+
+TEST_F(HostileReply, BusyCellOfManyObjectsArrivesWhole) {
+    Wire body;
+    begin_cell(body, -2, 5);
+    for (int i = 0; i < 255; ++i) object_record(body, i, 7, "model-" + std::to_string(i), i, 0, -i, i * 10);
+    end_cell(body);
+    answer(body.b);
+    auto objects = cell_objects(-2, 5);
+    ASSERT_EQ(objects.size(), 255u);
+    EXPECT_GT(cell_work_length(), cell_buffer_initial);
+    for (int i = 0; i < 255; ++i) {
+        EXPECT_EQ(objects[i].model, "model-" + std::to_string(i));
+        EXPECT_DOUBLE_EQ(objects[i].x, -2 + i / 1000.0);
+    }
+}
+
+TEST_F(HostileReply, LengthOfAllOnesWithAShortBodyThenClose) {
+    std::atomic<int> n{0};
+    peer_.respond([&n](WorldLink& l, const WorldRequest&) {
+        if (n++ == 0) {
+            Wire w;
+            w.u16(65535);
+            begin_cell(w, 1, 1);
+            end_cell(w);
+            l.send(w.b);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            l.close();
+        } else {
+            l.send(status_reply(0));
+        }
+    });
+    ASSERT_TRUE(wait_requests(2));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_FALSE(prop_query_outstanding());
+    EXPECT_TRUE(BrowserEnv::seen.changed.empty());
+}
+
+// --- The pane ---------------------------------------------------------------------
+
+TEST_F(Prop, CachePaneFollowsTheSettingAndTheMenuCommand) {
+    ASSERT_EQ(env_->ui.panes.size(), 1u);
+    EXPECT_TRUE(env_->ui.menu_checked[133]);
+    prop_show_cache();
+    EXPECT_TRUE(env_->ui.panes.empty());
+    EXPECT_FALSE(env_->ui.menu_checked[133]);
+    EXPECT_EQ(settings_get_int("show", "cache"), 0);
+    prop_show_cache();
+    EXPECT_EQ(env_->ui.panes.size(), 1u);
+    EXPECT_TRUE(env_->ui.menu_checked[133]);
+    EXPECT_EQ(settings_get_int("show", "cache"), 1);
+}
+
+TEST_F(Prop, CachePaneCountsTheQueryReplyAndClearsAtTheEnd) {
+    Wire body;
+    begin_cell(body, 1, 1);
+    for (int i = 0; i < 10; ++i) object_record(body, i, 1, "m");
+    end_cell(body);
+    const Bytes reply = framed(body.b);
+    const size_t half = 2 + body.b.size() / 2;
+    peer_.respond([reply, half](WorldLink& l, const WorldRequest&) {
+        l.send(Bytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(half)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        l.send(Bytes(reply.begin() + static_cast<std::ptrdiff_t>(half), reply.end()));
+    });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(wait_idle());
+    const size_t total = body.b.size();
+    const auto& h = env_->ui.pane_history;
+    const std::string first = "received " + std::to_string(half - 2) + " of " + std::to_string(total);
+    const std::string last = "received " + std::to_string(total) + " of " + std::to_string(total);
+    EXPECT_NE(std::find(h.begin(), h.end(), first), h.end());
+    EXPECT_NE(std::find(h.begin(), h.end(), last), h.end());
+    EXPECT_EQ(h.back(), "");
+}
+
+// --- A restart keeps the cache ----------------------------------------------------
+
+TEST_F(Prop, CellsAndTimestampsSurviveARestartAndGoBackInTheNextQuery) {
+    Wire body;
+    begin_cell(body, 2, -3);
+    object_record(body, 5, 321, "kept-over", 100, 200, 300, 450);
+    end_cell(body);
+    for (int sz = -1; sz <= 1; ++sz)
+        for (int sx = -1; sx <= 1; ++sx) stamp_record(body, sx, sz, 0x70000000u + static_cast<uint32_t>((sz + 1) * 3 + sx + 1));
+    const Bytes reply = framed(body.b);
+    peer_.respond([reply](WorldLink& l, const WorldRequest& r) {
+        // Timestamps of zero: the browser has nothing yet.
+        bool empty = true;
+        for (int i = 8; i < 44; ++i) empty = empty && r.bytes[i] == 0;
+        l.send(empty ? reply : framed({}));
+    });
+    ASSERT_TRUE(wait_requests(1));
+    ASSERT_TRUE(wait_idle());
+
+    // The program ends and starts again over the same directory.
+    prop_reset();
+    cell_term();
+    ASSERT_TRUE(cell_init());
+    ASSERT_EQ(cell_open(env_->cache_dir(), false), 1);
+    auto objects = cell_objects(2, -3);
+    ASSERT_EQ(objects.size(), 1u);
+    EXPECT_EQ(objects[0].model, "kept-over");
+    EXPECT_EQ(objects[0].owner, 321u);
+    EXPECT_DOUBLE_EQ(objects[0].y, 0.2);
+
+    ASSERT_TRUE(wait_requests(2));
+    Wire want;
+    want.u8(3).u8(0).u8(0).u8(0).u16(0).u16(0);
+    for (int i = 0; i < 9; ++i) want.u32(0x70000000u + static_cast<uint32_t>(i));
+    want.u32(kCitizen);
+    EXPECT_EQ(request(1), want.b);
+    EXPECT_EQ(peer_.requests()[1].connection, 2);
+}
+
+}  // namespace
