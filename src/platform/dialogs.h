@@ -72,6 +72,24 @@ public:
     virtual std::string poll() = 0;
 };
 
+// "World Options"
+struct WorldOptionsFields {
+    std::string title, backdrop, ground, object_path, home_page, object_password, refresh, radius;
+    std::string enter, build, eminent_domain, special_objects, special_actions, public_speakers;
+    int red = 0, green = 0, blue = 0;
+};
+class WorldOptionsController {
+public:
+    virtual ~WorldOptionsController() = default;
+    virtual std::string window_title() = 0;
+    virtual bool editable() = 0;
+    // True once the server's answer filled the fields (or failed).
+    virtual bool ready() = 0;
+    virtual WorldOptionsFields fields() = 0;
+    // OK: answers whether the window closes.
+    virtual bool ok(const WorldOptionsFields& fields) = 0;
+};
+
 enum class AboutButton { none, ok, skip, cancel };
 
 struct AboutView {
@@ -100,6 +118,7 @@ public:
     virtual void run_contact(ContactController& c) = 0;
     // Shows a telegram that arrived.
     virtual void show_telegram(const std::string& from, const std::string& text) = 0;
+    virtual void run_world_options(WorldOptionsController& c) { (void)c; }
 };
 
 void dialogs_set_port(DialogPort* port);

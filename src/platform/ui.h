@@ -38,6 +38,7 @@ public:
     virtual bool main_window_geometry(WindowRect& rect) = 0;
     virtual void main_window_destroy() = 0;
     virtual bool toolbar_create(bool shown) = 0;
+    virtual void main_window_set_title(const std::string& title) { (void)title; }
 
     virtual DepthWarningAnswer depth_warning(const std::string& title, const std::string& text) = 0;
 

@@ -37,7 +37,8 @@ const char kUsage[] =
     "  --beta               the current build is a beta\n"
     "  --world NAME[:PORT[:OWNER]]\n"
     "                       run a world (repeatable); PORT 0 or missing picks the\n"
-    "                       next port after the universe's; OWNER is a citizen number\n"
+    "                       next port after the universe's (any free port when the universe\n"
+    "                       port is 0); OWNER is a citizen number\n"
     "  --objects DIR        the object path trees, one folder per world (default:\n"
     "                       the folder objects beside this program)\n"
     "  --http-port N        object server port (default: the universe port + 10; 0 picks one)\n"
@@ -218,7 +219,9 @@ int main(int argc, char** argv) {
         wc.object_path = address + ":" + std::to_string(object_server.port()) + "/" + w.name;
         wc.owner = static_cast<uint32_t>(w.owner);
         auto server = std::make_unique<WorldServer>(*store, wc);
-        unsigned long port = w.port ? w.port : next_port++;
+        // With a universe on a port the system picked, so are the worlds'
+        // (the port after it may well be taken).
+        unsigned long port = w.port ? w.port : universe_port == 0 ? 0 : next_port++;
         if (std::string e = server->listen_on(address, static_cast<uint16_t>(port)); !e.empty()) {
             std::fprintf(stderr, "zelnik-server: world %s: %s\n", w.name.c_str(), e.c_str());
             return 1;

@@ -105,6 +105,7 @@ void UniverseServer::notify_telegram(uint32_t citizen) {
 bool UniverseServer::handle(Client& c, uint8_t code, const uint8_t* payload, size_t length) {
     FieldReader r(payload, length);
     Session& session = sessions_[c.id];
+    counts_[code].fetch_add(1);
     switch (code) {
     case 24: {  // world look-up
         std::string name = r.get_string();

@@ -2,6 +2,8 @@
 // build check and telegrams.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,6 +35,9 @@ public:
 
     static constexpr size_t kMaxFrame = 1024;
 
+    // Requests of a code handled so far (any thread may read it).
+    uint64_t request_count(uint8_t code) const { return counts_[code].load(); }
+
 protected:
     void on_data(Client& c) override;
     void on_close(Client& c) override;
@@ -61,6 +66,7 @@ private:
     std::vector<World> worlds_;
     std::map<uint64_t, Session> sessions_;
     std::function<std::optional<std::string>(uint32_t)> whos_at_;
+    std::array<std::atomic<uint64_t>, 256> counts_{};
 };
 
 }  // namespace zk::server

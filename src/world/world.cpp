@@ -1,32 +1,449 @@
 #include "world/world.h"
 
+#include <arpa/inet.h>
+
+#include <array>
+#include <cstdlib>
+#include <optional>
+#include <vector>
+
 #include "app/log.h"
+#include "app/message.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "art/database.h"
+#include "art/zip.h"
+#include "common/keyed_table.h"
+#include "common/messages.h"
+#include "common/pkcipher.h"
+#include "net/universe.h"
+#include "people/console.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "view/camera.h"
+#include "world/prop.h"
 
 namespace zk {
 
-// Not built yet: these keep their final names so the start-up order, the
-// task table and the shutdown order already call them.
+namespace {
 
-bool world_init() {
-    if (log_on(Trace::trace)) log_write("world_init");
-    return true;
+constexpr const char* kSwitchboard = "Switchboard Operator";
+constexpr int kKeyLength = 50;
+
+struct Address {
+    uint32_t address;  // network order
+    uint16_t port;
+};
+
+struct State {
+    std::array<std::optional<std::string>, kAttributeCount> stored;
+    std::string name;             // the current world (empty before the first)
+    bool attributes_known = false;
+    bool attributes_pending = false;
+    std::string title;
+    std::optional<std::string> previous_epoch;
+    std::string caches_world;     // whose caches are in use
+    bool epoch_changed = false;
+    bool public_speaker = false;
+    long number_21 = 0;
+    uint32_t address = 0;
+    uint16_t port = 0;
+    Database* cache = nullptr;
+    std::vector<std::string> history;
+};
+State g;
+WorldHooks g_hooks;
+
+KeyedTable& addresses() {
+    static KeyedTable table(37, sizeof(Address));
+    return table;
 }
 
-int world_enter(const std::string&, int) {
-    return 0;
+const std::array<std::string, kAttributeCount>& defaults() {
+    static const std::array<std::string, kAttributeCount> d = {
+        "Tessaly", "", "", "objects.zelnik.net/zk", "", "480", "", "", "", "", "", "0",
+        "0",       "178", "", "0", "zk", "", "", "", "", "0", ""};
+    return d;
+}
+
+void trace(const char* text) {
+    if (log_on(Trace::trace)) log_write("%s", text);
+}
+
+void say(const std::string& text) { console_system(kSwitchboard, text); }
+
+// A world name as a directory name: nothing that leaves the cache tree.
+std::string safe_directory_name(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        out.push_back(u < 32 || c == '/' || c == '\\' || c == ':' || u == 127 ? '-' : c);
+    }
+    if (out.empty() || out.find_first_not_of('.') == std::string::npos) out = "-" + out;
+    return out;
+}
+
+std::string cache_key(const std::string& name) { return name.substr(0, kKeyLength); }
+
+int attribute_number(int index) { return std::atoi(world_attribute(index).c_str()); }
+
+void welcome() { say(std::string("Welcome to \"") + world_attribute(attr_title) + "\""); }
+
+// Makes the attributes take effect.
+void apply(bool entering) {
+    if (g_hooks.refresh_seconds) g_hooks.refresh_seconds(static_cast<long>(attribute_number(attr_refresh)) * 60);
+    g.title = world_attribute(attr_title);
+    const std::string epoch = world_attribute(attr_cache_epoch);
+    g.epoch_changed = g.previous_epoch && *g.previous_epoch != epoch;
+
+    const std::string world = world_attribute(attr_world_name);
+    make_directory(program_directory() + "/cache/property");
+    make_directory(world_property_directory());
+
+    bool art_changed = g_hooks.object_path && g_hooks.object_path(world_attribute(attr_object_path));
+    if (art_changed || entering || g.epoch_changed || world != g.caches_world) world_reset();
+    g.caches_world = world;
+    g.epoch_changed = false;
+    g.previous_epoch.reset();
+
+    if (g_hooks.backdrop) g_hooks.backdrop(world_attribute(attr_backdrop));
+    camera_set_color(attribute_number(attr_red), attribute_number(attr_green), attribute_number(attr_blue));
+    if (g_hooks.ground) g_hooks.ground(world_attribute(attr_ground));
+    if (ui_present()) ui().main_window_set_title(g.title);
+
+    g.public_speaker = world_attribute(attr_public_speaker) == "Y";
+    if (g_hooks.public_speaker) g_hooks.public_speaker(g.public_speaker);
+    if (g_hooks.home_page && !world_attribute(attr_home_page).empty()) g_hooks.home_page(world_attribute(attr_home_page));
+
+    g.number_21 = attribute_number(attr_number_21);
+    // The zip reader deciphers the attribute itself.
+    const std::string ciphered = world_attribute(attr_object_password);
+    zip_set_password(reinterpret_cast<const uint8_t*>(ciphered.data()), ciphered.size());
+
+    if (entering && g.attributes_known) welcome();
+}
+
+void back_or_exit(bool refused) {
+    if (world_history_back()) return;
+    if (!refused) return;
+    message_box("Unable to enter any world.  %s will now exit.", product_name());
+    if (ui_present()) ui().quit_loop();
+}
+
+void attribute_reply(const uint8_t* body, size_t length, int code) {
+    g.attributes_pending = false;
+    if (code == 1) {
+        say("Sorry, you are not allowed to enter \"" + g.name + "\"");
+        back_or_exit(true);
+        return;
+    }
+    if (code != 0) {
+        say("Could not enter world (reason " + std::to_string(code) + ")");
+        back_or_exit(false);
+        return;
+    }
+    attributes_decode(body, length);
+    apply(false);
+    const std::string world = world_attribute(attr_world_name);
+    if (g.cache) {
+        std::string list(reinterpret_cast<const char*>(body), length);
+        database_store(g.cache, cache_key(world), list.data(), static_cast<int>(list.size()));
+    }
+    if (!g.attributes_known) welcome();
+    g.attributes_known = true;
+    if (!g.history.empty()) g.history.back() = world;
+    if (g.name != world) g.name = world;
+}
+
+}  // namespace
+
+WorldHooks& world_hooks() { return g_hooks; }
+
+const std::string& attribute_default(int index) {
+    static const std::string none;
+    return index >= 0 && index < kAttributeCount ? defaults()[index] : none;
+}
+
+std::string world_attribute(int index) {
+    if (index < 0 || index >= kAttributeCount) return {};
+    return g.stored[index] ? *g.stored[index] : defaults()[index];
+}
+
+bool attribute_stored(int index) { return index >= 0 && index < kAttributeCount && g.stored[index].has_value(); }
+
+void attribute_set(int index, const std::string& value) {
+    if (index < 0 || index >= kAttributeCount) return;
+    if (!g.stored[index] && value == defaults()[index]) return;
+    g.stored[index] = value.substr(0, 255);
+}
+
+void attributes_clear() {
+    for (auto& s : g.stored) s.reset();
+}
+
+std::string attributes_encode() {
+    std::string out;
+    for (int i = 0; i < kAttributeCount; ++i) {
+        if (!g.stored[i] || i == attr_may_change || i == attr_world_name || i == attr_public_speaker ||
+            i == attr_number_21)
+            continue;
+        const std::string& v = *g.stored[i];
+        out.push_back(static_cast<char>(i));
+        out.push_back(static_cast<char>(v.size()));
+        out += v;
+    }
+    return out;
+}
+
+void attributes_decode(const uint8_t* list, size_t length) {
+    attributes_clear();
+    size_t at = 0;
+    while (at + 2 <= length) {
+        const int index = list[at];
+        const size_t n = list[at + 1];
+        if (at + 2 + n > length) break;
+        if (index < kAttributeCount) g.stored[index] = std::string(reinterpret_cast<const char*>(list + at + 2), n);
+        at += 2 + n;
+    }
+}
+
+bool world_init() {
+    trace("world_init");
+    make_directory(program_directory() + "/cache/property");
+    g.cache = database_open(program_directory() + "/cache/world", kKeyLength, 0, 1024, 1024, true, true);
+    return g.cache != nullptr;
 }
 
 void world_term() {
-    if (log_on(Trace::trace)) log_write("world_term");
+    trace("world_term");
+    if (g.cache) database_close(g.cache);
+    g.cache = nullptr;
+    addresses().clear();
+    g = State{};
 }
 
-uint32_t world_server_address() { return 0; }
-uint16_t world_server_port() { return 0; }
-bool world_attributes_known() { return false; }
-bool world_attributes_pending() { return false; }
-void world_unable_to_contact() {}
-std::string world_attribute(int) { return {}; }
-std::string world_property_directory() { return {}; }
-bool world_epoch_changed() { return false; }
+int world_enter(const std::string& name, int record) {
+    if (log_on(Trace::trace)) log_write("world_enter (%s)", name.c_str());
+    if (name.empty() || name.find_first_of(".:") != std::string::npos) return 1;
+    if (name == g.name) return 0;
+
+    const std::string previous = g.name;
+    g.name = name;
+    if (record && !previous.empty()) world_history_push(previous);
+
+    auto fail = [&](int rc) {
+        g.name.clear();
+        return rc;
+    };
+
+    // 3. Where the world's server is: asked once per run.
+    g.address = 0;
+    g.port = 0;
+    if (universe_connected()) {
+        if (const auto* known = addresses().find_as<Address>(name.data(), name.size())) {
+            g.address = known->address;
+            g.port = known->port;
+        } else {
+            uint32_t address = 0;
+            uint16_t port = 0;
+            if (int rc = universe_lookup_world(name, &address, &port)) return fail(rc);
+            g.address = htonl(address);
+            g.port = htons(port);
+            *addresses().find_or_add_as<Address>(name.data(), name.size()) = {g.address, g.port};
+        }
+    }
+
+    // 4. What we knew of it.
+    std::vector<uint8_t> cached;
+    if (g.cache && database_fetch_unknown(g.cache, cache_key(name), cached)) {
+        attributes_decode(cached.data(), cached.size());
+        g.attributes_known = true;
+    } else {
+        attributes_clear();
+        g.attributes_known = false;
+    }
+
+    // 5. Apply, forgetting the previous epoch so only the server's change
+    // of it empties the cell cache.
+    g.previous_epoch.reset();
+    apply(true);
+    g.previous_epoch = world_attribute(attr_cache_epoch);
+
+    // 6. Ask the server.
+    prop_reset();
+    if (prop_attributes_get(attribute_reply) != 0) return fail(1);
+    g.attributes_pending = true;
+    return 0;
+}
+
+const std::string& world_name() { return g.name; }
+uint32_t world_server_address() { return g.address; }
+uint16_t world_server_port() { return g.port; }
+bool world_attributes_known() { return g.attributes_known; }
+bool world_attributes_pending() { return g.attributes_pending; }
+const std::string& world_title() { return g.title; }
+bool world_public_speaker() { return g.public_speaker; }
+bool world_epoch_changed() { return g.epoch_changed; }
+
+std::string world_property_directory() {
+    return program_directory() + "/cache/property/" + safe_directory_name(world_attribute(attr_world_name));
+}
+
+void world_unable_to_contact() {
+    if (!g.name.empty()) say("Unable to contact " + g.name);
+    back_or_exit(false);
+}
+
+void world_set_avatar(int avatar) {
+    if (!g.cache) return;
+    uint8_t b = static_cast<uint8_t>(avatar);
+    database_store(g.cache, cache_key(world_attribute(attr_world_name) + "-avatar"), &b, 1);
+}
+
+int world_avatar() {
+    if (!g.cache) return 0;
+    uint8_t b = 0;
+    int length = 0;
+    if (!database_fetch(g.cache, cache_key(world_attribute(attr_world_name) + "-avatar"), &b, 1, &length)) return 0;
+    if (b > 250 && world_attribute(attr_public_speaker) != "Y") return 0;
+    return b;
+}
+
+void world_history_push(const std::string& name) {
+    // Bounded: the full teleport history keeps its own list.
+    if (g.history.size() >= 64) g.history.erase(g.history.begin());
+    g.history.push_back(name);
+}
+
+bool world_history_back() {
+    while (!g.history.empty()) {
+        std::string previous = g.history.back();
+        g.history.pop_back();
+        if (previous == g.name) continue;
+        g.name.clear();
+        if (world_enter(previous, 0) == 0) return true;
+    }
+    return false;
+}
+
+std::string world_rights_summary(const std::string& list) {
+    if (list.empty()) return "Nobody";
+    if (list == "*") return "Everybody";
+    return "Restricted";
+}
+
+}  // namespace zk
+
+namespace zk {
+
+namespace {
+
+// The window's state while it is open: one at a time.
+struct Options {
+    bool open = false;
+    bool ready = false;
+    bool editable = false;
+    std::string title;
+};
+Options g_options;
+
+void options_reply(const uint8_t* body, size_t length, int code) {
+    if (!g_options.open) return;
+    g_options.ready = true;
+    if (code != 0) {
+        g_options.title = "Unable to determine parameters (reason " + std::to_string(code) + ")";
+        return;
+    }
+    attributes_decode(body, length);
+    g_options.editable = world_attribute(attr_may_change) == "Y";
+    g_options.title = g_options.editable ? "World Options" : "World Options (read only)";
+}
+
+std::string cut(const std::string& s, size_t n) { return s.size() > n ? s.substr(0, n) : s; }
+
+}  // namespace
+
+WorldOptionsDialog::WorldOptionsDialog() {
+    g_options = Options{};
+    g_options.open = true;
+    g_options.title = "Determining options...(please wait)";
+    if (prop_attributes_get(options_reply) != 0) {
+        g_options.ready = true;
+        g_options.title = "Unable to determine parameters (reason 1)";
+    }
+}
+
+WorldOptionsDialog::~WorldOptionsDialog() { g_options.open = false; }
+
+std::string WorldOptionsDialog::window_title() { return g_options.title; }
+bool WorldOptionsDialog::editable() { return g_options.editable; }
+bool WorldOptionsDialog::ready() { return g_options.ready; }
+
+WorldOptionsFields WorldOptionsDialog::fields() {
+    WorldOptionsFields f;
+    f.title = world_attribute(attr_title);
+    f.backdrop = world_attribute(attr_backdrop);
+    f.ground = world_attribute(attr_ground);
+    f.object_path = world_attribute(attr_object_path);
+    f.home_page = world_attribute(attr_home_page);
+    f.refresh = world_attribute(attr_refresh);
+    f.radius = world_attribute(attr_restricted_radius);
+    f.red = attribute_number(attr_red);
+    f.green = attribute_number(attr_green);
+    f.blue = attribute_number(attr_blue);
+    const bool raw = g_options.editable;
+    auto rights = [raw](int index) {
+        return raw ? world_attribute(index) : world_rights_summary(world_attribute(index));
+    };
+    f.enter = rights(attr_enter);
+    f.build = rights(attr_build);
+    f.eminent_domain = rights(attr_eminent_domain);
+    f.special_objects = rights(attr_special_objects);
+    f.special_actions = rights(attr_special_actions);
+    f.public_speakers = rights(attr_public_speakers);
+    if (raw) f.object_password = zip_password();
+    return f;
+}
+
+bool WorldOptionsDialog::ok(const WorldOptionsFields& f) {
+    if (!g_options.editable) return true;
+    attribute_set(attr_title, cut(f.title, 255));
+    attribute_set(attr_backdrop, cut(f.backdrop, 255));
+    attribute_set(attr_ground, cut(f.ground, 255));
+    attribute_set(attr_object_path, cut(f.object_path, 255));
+    attribute_set(attr_home_page, cut(f.home_page, 255));
+    if (!f.object_password.empty()) {
+        const std::string plain = cut(f.object_password, 200);
+        std::string ciphered;
+        PkCipher cipher(secret_key());
+        for (char ch : plain) ciphered.push_back(static_cast<char>(cipher.encrypt(static_cast<uint8_t>(ch))));
+        attribute_set(attr_object_password, ciphered);
+    }
+    auto colour = [](int v) { return std::to_string(v < 0 ? 0 : v > 255 ? 255 : v); };
+    attribute_set(attr_red, colour(f.red));
+    attribute_set(attr_green, colour(f.green));
+    attribute_set(attr_blue, colour(f.blue));
+    attribute_set(attr_refresh, cut(f.refresh, 255));
+    attribute_set(attr_restricted_radius, cut(f.radius, 255));
+    attribute_set(attr_enter, cut(f.enter, 255));
+    attribute_set(attr_build, cut(f.build, 255));
+    attribute_set(attr_eminent_domain, cut(f.eminent_domain, 255));
+    attribute_set(attr_special_objects, cut(f.special_objects, 255));
+    attribute_set(attr_special_actions, cut(f.special_actions, 255));
+    attribute_set(attr_public_speakers, cut(f.public_speakers, 255));
+    const std::string list = attributes_encode();
+    sent_ = !list.empty();
+    if (sent_) prop_attributes_set(reinterpret_cast<const uint8_t*>(list.data()), list.size());
+    if (prop_attributes_get(attribute_reply) == 0) g.attributes_pending = true;
+    return true;
+}
+
+void world_options() {
+    trace("world_options");
+    if (!dialogs_present()) return;
+    WorldOptionsDialog dialog;
+    dialogs().run_world_options(dialog);
+}
 
 }  // namespace zk

@@ -9,6 +9,8 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "art/database.h"
+#include "world/cell.h"
 #include "support/fake_dialogs.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
@@ -52,10 +54,10 @@ protected:
         }
         return out;
     }
-    // Position of `name` in the trace, failing when absent.
-    static long at(const std::vector<std::string>& trace, const std::string& name) {
-        auto it = std::find(trace.begin(), trace.end(), name);
-        EXPECT_NE(it, trace.end()) << name << " missing from the trace";
+    // Position of `name` in the trace after `from`, failing when absent.
+    static long at(const std::vector<std::string>& trace, const std::string& name, long from = -1) {
+        auto it = std::find(trace.begin() + (from + 1), trace.end(), name);
+        EXPECT_NE(it, trace.end()) << name << " missing from the trace after line " << from;
         return it - trace.begin();
     }
     TempDir dir_;
@@ -93,7 +95,8 @@ TEST_F(StartupTest, FullStartRunsInitsInOrderThenTheLoopThenShutdown) {
     EXPECT_EQ(zelnik_run(dir_.path(), "cmd.txt"), 0);
     EXPECT_TRUE(ui_.fake.boxes.empty());
     EXPECT_EQ(ui_.fake.loops_run, 1);
-    EXPECT_EQ(ui_.fake.title, "Quorvane");
+    EXPECT_EQ(ui_.fake.created_title, "Quorvane");
+    EXPECT_EQ(ui_.fake.title, "Tessaly") << "the start world's title (its default: no server)";
     EXPECT_TRUE(ui_.fake.placement.default_position) << "x beyond the screen";
     EXPECT_EQ(ui_.fake.placement.width, 300);
     EXPECT_EQ(ui_.fake.placement.height, 400);
@@ -119,25 +122,27 @@ TEST_F(StartupTest, FullStartRunsInitsInOrderThenTheLoopThenShutdown) {
                            "resolve_term", "cell_term", "chunk_term", "download_term", "world_term",
                            "web_term", "image_term", "url_term", "console_term", "scene_term",
                            "backdrop_clear"};
+    // Each name after the one before it (other lines may stand between).
     long last = -1;
-    for (const char* name : order) {
-        long pos = at(t, name);
-        EXPECT_GT(pos, last) << name << " is out of order";
-        last = pos;
-    }
+    for (const char* name : order) last = at(t, name, last);
 }
 
 TEST_F(StartupTest, WorldResetRunsInItsOrderAndAnswersTheCellCache) {
     write_file(dir_.file("zelnik.ini"), "[debug]\ntrace=1\n");
     settings_set_directory(dir_.path());
     log_init();
-    EXPECT_EQ(world_reset(), 1);
-    std::vector<std::string> t = log_messages();
+    ASSERT_TRUE(database_init());
+    EXPECT_EQ(world_reset(), 1) << "the cell cache opens";
+    cell_term();
+    // Only the reset steps: opening the cell cache traces its own calls.
     const char* order[] = {"world_reset", "visible_reset", "frame_clear_counters", "pick_drop_selection",
                            "ground_release", "avatar_drop_all", "self_release_model", "model_empty_cache",
                            "download_reset", "picture_reset", "image_reset", "texture_reset",
                            "avatar_reload_list", "chunk_reset", "self_create_model", "backdrop_clear",
                            "sound_reset", "collision_recompute", "cell_reset"};
+    std::vector<std::string> t;
+    for (const std::string& line : log_messages())
+        if (std::find(std::begin(order), std::end(order), line) != std::end(order)) t.push_back(line);
     ASSERT_EQ(t.size(), std::size(order));
     for (size_t i = 0; i < t.size(); ++i) EXPECT_EQ(t[i], order[i]);
 }

@@ -6,6 +6,7 @@ void FakeUi::stop_box(const std::string& caption, const std::string& text) { box
 
 bool FakeUi::main_window_create(const std::string& t, const WindowPlacement& p) {
     title = t;
+    created_title = t;
     placement = p;
     window_created = true;
     return true;

@@ -37,13 +37,15 @@ public:
     bool main_window_geometry(WindowRect& rect) override;
     void main_window_destroy() override { window_created = false; }
     bool toolbar_create(bool shown) override;
+    void main_window_set_title(const std::string& t) override { title = t; }
     DepthWarningAnswer depth_warning(const std::string& title, const std::string& text) override;
     bool instance_hand_over(const std::string& dir, const std::string& command_line) override;
     void instance_listen(const std::string&) override {}
     int run_loop() override;
     void quit_loop() override { ++quits; }
 
-    std::string title;
+    std::string title;          // the window's title now
+    std::string created_title;  // its title when it was made
 
     // Menu and toolbar state by command number, and the status panes.
     std::map<int, bool> menu_enabled, menu_checked, toolbar_enabled, toolbar_pressed;

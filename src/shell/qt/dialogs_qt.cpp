@@ -1,10 +1,12 @@
 #include "shell/qt/dialogs_qt.h"
 
 #include <QApplication>
+#include <QColorDialog>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -13,6 +15,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "common/messages.h"
 #include "shell/qt/scheduler.h"
@@ -283,6 +286,100 @@ void QtDialogs::run_contact(ContactController& c) {
     QObject::connect(&poll, &QTimer::timeout, [&] {
         std::string t = c.poll();
         if (!t.empty()) status->setText(q(t));
+    });
+    poll.start(100);
+    run_modal_dialog(d);
+}
+
+void QtDialogs::run_world_options(WorldOptionsController& c) {
+    if (unattended_) return;
+    QDialog d;
+    d.setObjectName("world_options");
+    d.setWindowTitle(q(c.window_title()));
+    auto* form = new QFormLayout(&d);
+    struct Field {
+        const char* label;
+        std::string WorldOptionsFields::*member;
+        int limit;
+        QLineEdit* edit = nullptr;
+    };
+    std::vector<Field> fields = {
+        {"&Title:", &WorldOptionsFields::title, 255},
+        {"&Backdrop:", &WorldOptionsFields::backdrop, 255},
+        {"&Ground:", &WorldOptionsFields::ground, 255},
+        {"Object &Path:", &WorldOptionsFields::object_path, 255},
+        {"&Home Page:", &WorldOptionsFields::home_page, 255},
+        {"Object Pass&word:", &WorldOptionsFields::object_password, 200},
+        {"Object &Refresh (minutes):", &WorldOptionsFields::refresh, 255},
+        {"Restricted Ra&dius:", &WorldOptionsFields::radius, 255},
+        {"&Enter:", &WorldOptionsFields::enter, 255},
+        {"B&uild:", &WorldOptionsFields::build, 255},
+        {"E&minent Domain:", &WorldOptionsFields::eminent_domain, 255},
+        {"Special &Objects:", &WorldOptionsFields::special_objects, 255},
+        {"Special &Actions:", &WorldOptionsFields::special_actions, 255},
+        {"Public &Speakers:", &WorldOptionsFields::public_speakers, 255},
+    };
+    for (Field& f : fields) {
+        f.edit = line_edit(f.limit, f.label);
+        f.edit->setEnabled(false);
+        form->addRow(f.label, f.edit);
+    }
+    int red = 0, green = 0, blue = 0;
+    auto* swatch = new QLabel;
+    swatch->setObjectName("swatch");
+    swatch->setFixedSize(48, 20);
+    swatch->setAutoFillBackground(true);
+    auto paint = [&] {
+        QPalette p = swatch->palette();
+        p.setColor(QPalette::Window, QColor(red, green, blue));
+        swatch->setPalette(p);
+    };
+    auto* change = new QPushButton("Change...");
+    change->setObjectName("change");
+    change->setEnabled(false);
+    auto* colour_row = new QHBoxLayout;
+    colour_row->addWidget(swatch);
+    colour_row->addWidget(change);
+    form->addRow("Backdrop Color:", colour_row);
+    auto* box = new QDialogButtonBox;
+    QPushButton* ok = button(box, "OK", "ok", QDialogButtonBox::AcceptRole);
+    ok->setEnabled(false);
+    QPushButton* cancel = button(box, "Cancel", "cancel", QDialogButtonBox::RejectRole);
+    form->addRow(box);
+    QObject::connect(change, &QPushButton::clicked, [&] {
+        QColor chosen = QColorDialog::getColor(QColor(red, green, blue), &d, "Backdrop Color");
+        if (!chosen.isValid()) return;
+        red = chosen.red();
+        green = chosen.green();
+        blue = chosen.blue();
+        paint();
+    });
+    QObject::connect(ok, &QPushButton::clicked, [&] {
+        WorldOptionsFields f;
+        for (Field& field : fields) f.*(field.member) = s(field.edit->text());
+        f.red = red;
+        f.green = green;
+        f.blue = blue;
+        if (c.ok(f)) d.accept();
+    });
+    QObject::connect(cancel, &QPushButton::clicked, [&] { d.reject(); });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!c.ready()) return;
+        poll.stop();
+        d.setWindowTitle(q(c.window_title()));
+        WorldOptionsFields f = c.fields();
+        const bool editable = c.editable();
+        for (Field& field : fields) {
+            field.edit->setText(q(f.*(field.member)));
+            field.edit->setEnabled(editable);
+        }
+        red = f.red;
+        green = f.green;
+        blue = f.blue;
+        paint();
+        change->setEnabled(editable);
+        ok->setEnabled(editable);
     });
     poll.start(100);
     run_modal_dialog(d);

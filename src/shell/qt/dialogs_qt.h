@@ -22,6 +22,7 @@ public:
     int run_immigration(ImmigrationController& c) override;
     void run_contact(ContactController& c) override;
     void show_telegram(const std::string& from, const std::string& text) override;
+    void run_world_options(WorldOptionsController& c) override;
 
     // The splash dialog while it exists (tests).
     QDialog* about_dialog() const;

@@ -15,7 +15,9 @@
 #include "view/frame.h"
 #include "net/login.h"
 #include "net/telegram.h"
+#include "world/world.h"
 #include "view/mouse.h"
+#include "world/prop.h"
 
 namespace zk {
 
@@ -54,6 +56,16 @@ MainWindow::MainWindow(const QString& title) {
     rate->setCheckable(true);
     rate->setShortcut(Qt::Key_F12);
     connect(rate, &QAction::triggered, this, [] { fps_toggle_display(); });
+    QAction* cache = show->addAction("&Cache Updates");
+    cache->setObjectName("command_133");
+    cache->setCheckable(true);
+    cache->setShortcut(Qt::Key_F6);
+    connect(cache, &QAction::triggered, this, [] { prop_show_cache(); });
+
+    QMenu* options = menuBar()->addMenu("&Options");
+    QAction* world = options->addAction("&World...");
+    world->setObjectName("command_104");
+    connect(world, &QAction::triggered, this, [] { world_options(); });
 
     // Citizen services until the full menus arrive.
     QMenu* citizen = menuBar()->addMenu("&Citizen");

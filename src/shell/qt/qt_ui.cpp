@@ -125,6 +125,10 @@ void QtUi::main_window_destroy() {
     window_ = nullptr;
 }
 
+void QtUi::main_window_set_title(const std::string& title) {
+    if (window_) window_->setWindowTitle(QString::fromStdString(title));
+}
+
 bool QtUi::toolbar_create(bool shown) {
     if (!window_) return false;
     window_->create_toolbar(shown);

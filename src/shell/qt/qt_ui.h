@@ -29,6 +29,7 @@ public:
     bool main_window_geometry(WindowRect& rect) override;
     void main_window_destroy() override;
     bool toolbar_create(bool shown) override;
+    void main_window_set_title(const std::string& title) override;
     DepthWarningAnswer depth_warning(const std::string& title, const std::string& text) override;
     bool instance_hand_over(const std::string& program_dir, const std::string& command_line) override;
     void instance_listen(const std::string& program_dir) override;

@@ -1,0 +1,79 @@
+// The browser and zelnik-server together: the browser logs in, enters the
+// demo world and asks for its neighbourhood.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+using zk::test::Process;
+using zk::test::read_file;
+using zk::test::TempDir;
+using zk::test::wait_until;
+using zk::test::write_file;
+
+namespace {
+
+uint16_t port_in_log(const std::string& log, const std::string& what) {
+    std::smatch m;
+    if (!std::regex_search(log, m, std::regex(what + " on 127\\.0\\.0\\.1:(\\d+)"))) return 0;
+    return static_cast<uint16_t>(std::stoi(m[1]));
+}
+
+// Output of a shell command.
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(BrowserAndServer, TheBrowserEntersTheDemoWorld) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
+    TempDir dir;
+    Process server(ZELNIK_SERVER_BINARY,
+                   {"--data", dir.file("data"), "--demo", "--universe-port", "0", "--http-port", "0"}, dir.path(),
+                   "server");
+    ASSERT_TRUE(wait_until([&] { return port_in_log(server.err(), "world lagoon") != 0; }, 20000)) << server.err();
+    const uint16_t universe = port_in_log(server.err(), "universe server");
+
+    std::filesystem::create_directory(dir.file("prog"));
+    std::filesystem::copy_file(ZELNIK_BINARY, dir.file("prog/zelnik"));
+    write_file(dir.file("prog/zelnik.ini"), "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe) +
+                                                "\n[start]\nworld=zk\n[citizen]\ntourist=Visitor\n[debug]\ntrace=1\n");
+    setenv("ZELNIK_UNATTENDED", "1", 1);
+    Process browser(dir.file("prog/zelnik"), {}, dir.file("prog"), "browser");
+
+    // The server sees the whole entry: build check, look-up, attributes, query.
+    ASSERT_TRUE(wait_until([&] { return server.err().find("query 0,0") != std::string::npos; }, 30000))
+        << server.err() << browser.err();
+    const std::string log = server.err();
+    EXPECT_NE(log.find("build check 162"), std::string::npos);
+    EXPECT_NE(log.find("lookup zk: found"), std::string::npos);
+    EXPECT_NE(log.find("world zk: attributes for 0"), std::string::npos);
+    EXPECT_TRUE(wait_until([&] { return browser.err().find("Welcome to \"zk\"") != std::string::npos; }, 10000))
+        << browser.err();
+
+    // The window has the world's title, and the 3D view its sky colour.
+    EXPECT_TRUE(wait_until([&] { return run("xwininfo -root -tree").find("\"zk\"") != std::string::npos; }, 10000));
+    std::string pixel = run("import -window root -crop 1x1+200+200 txt:- 2>/dev/null");
+    EXPECT_NE(pixel.find("(0,0,178)"), std::string::npos) << pixel;
+
+    browser.signal(SIGTERM);
+    EXPECT_EQ(browser.wait(20000), 0) << browser.err();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(10000), 0);
+}
