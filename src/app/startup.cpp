@@ -240,6 +240,8 @@ int zelnik_run(const std::string& directory, const std::string& command_line) {
 int terminate(const char* message) {
     trace("terminate");
     avatar_term();
+    visible_term();
+    model_term();
     sound_term();
     prop_term();
     universe_term();

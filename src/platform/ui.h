@@ -68,6 +68,15 @@ public:
     virtual int status_pane_add() { return 0; }
     virtual void status_pane_set(int pane, const std::string& text) { (void)pane, (void)text; }
     virtual void status_pane_remove(int pane) { (void)pane; }
+
+    // The mouse cursor, in the main window's client coordinates: where it
+    // is (false when unknown), moving it, hiding it, the hourglass.
+    virtual bool cursor_position(int* x, int* y) { (void)x, (void)y; return false; }
+    virtual void cursor_move(int x, int y) { (void)x, (void)y; }
+    virtual void cursor_hide(bool hidden) { (void)hidden; }
+    virtual void cursor_busy(bool busy) { (void)busy; }
+    // Whether the main window is the active window.
+    virtual bool main_window_active() { return true; }
 };
 
 // The port in use. Set once at start-up (the shell's, or a test's fake).

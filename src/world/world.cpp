@@ -22,6 +22,7 @@
 #include "platform/files.h"
 #include "platform/ui.h"
 #include "view/camera.h"
+#include "view/self.h"
 #include "world/prop.h"
 
 namespace zk {
@@ -110,7 +111,8 @@ void apply(bool entering) {
     if (g_hooks.backdrop) g_hooks.backdrop(world_attribute(attr_backdrop));
     camera_set_color(attribute_number(attr_red), attribute_number(attr_green), attribute_number(attr_blue));
     if (g_hooks.ground) g_hooks.ground(world_attribute(attr_ground));
-    if (ui_present()) ui().main_window_set_title(g.title);
+    // The title shows the world with the user's place in it.
+    self_refresh_title(true);
 
     g.public_speaker = world_attribute(attr_public_speaker) == "Y";
     if (g_hooks.public_speaker) g_hooks.public_speaker(g.public_speaker);

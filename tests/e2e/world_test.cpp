@@ -68,7 +68,9 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorld) {
         << browser.err();
 
     // The window has the world's title, and the 3D view its sky colour.
-    EXPECT_TRUE(wait_until([&] { return run("xwininfo -root -tree").find("\"zk\"") != std::string::npos; }, 10000));
+    EXPECT_TRUE(wait_until(
+        [&] { return run("xwininfo -root -tree").find("\"zk at ground zero facing N\"") != std::string::npos; },
+        10000));
     std::string pixel = run("import -window root -crop 1x1+200+200 txt:- 2>/dev/null");
     EXPECT_NE(pixel.find("(0,0,178)"), std::string::npos) << pixel;
 

@@ -60,6 +60,18 @@ public:
         if (panes.count(pane)) panes[pane] = text;
     }
     void status_pane_remove(int pane) override { panes.erase(pane); }
+
+    // The cursor in client coordinates, as the test places it.
+    int cursor_x = 0, cursor_y = 0;
+    bool cursor_known = true, cursor_hidden = false, busy = false, active = true;
+    bool cursor_position(int* x, int* y) override {
+        *x = cursor_x, *y = cursor_y;
+        return cursor_known;
+    }
+    void cursor_move(int x, int y) override { cursor_x = x, cursor_y = y; }
+    void cursor_hide(bool hidden) override { cursor_hidden = hidden; }
+    void cursor_busy(bool on) override { busy = on; }
+    bool main_window_active() override { return active; }
 };
 
 // Installs a FakeUi for the life of the object.

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QResizeEvent>
@@ -17,7 +18,9 @@
 #include "net/telegram.h"
 #include "world/world.h"
 #include "view/mouse.h"
+#include "view/self.h"
 #include "world/prop.h"
+#include "world/visible.h"
 
 namespace zk {
 
@@ -32,6 +35,43 @@ WindowRect rect_of(const QMainWindow& w) {
 }
 
 }  // namespace
+
+bool shell_movement_key(const QKeyEvent* event, bool down) {
+    if (event->isAutoRepeat()) {
+        // A held key repeats as release and press pairs: the key stays down.
+        return event->key() == Qt::Key_Up || event->key() == Qt::Key_Down || event->key() == Qt::Key_Left ||
+               event->key() == Qt::Key_Right || event->key() == Qt::Key_Clear ||
+               (event->modifiers() & Qt::KeypadModifier);
+    }
+    int code = -1;
+    switch (event->key()) {
+    case Qt::Key_Left: code = key_left; break;
+    case Qt::Key_Up: code = key_up; break;
+    case Qt::Key_Right: code = key_right; break;
+    case Qt::Key_Down: code = key_down; break;
+    case Qt::Key_Clear: code = key_clear; break;
+    case Qt::Key_Control: code = key_control; break;
+    case Qt::Key_Shift: code = key_shift; break;
+    case Qt::Key_Plus:
+        if (event->modifiers() & Qt::KeypadModifier) code = key_add;
+        break;
+    case Qt::Key_Minus:
+        if (event->modifiers() & Qt::KeypadModifier) code = key_subtract;
+        break;
+    default: break;
+    }
+    if (code < 0) return false;
+    key_event(code, down);
+    return true;
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if (!shell_movement_key(event, true)) QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::keyReleaseEvent(QKeyEvent* event) {
+    if (!shell_movement_key(event, false)) QMainWindow::keyReleaseEvent(event);
+}
 
 MainWindow::MainWindow(const QString& title) {
     setWindowTitle(title);
@@ -61,6 +101,21 @@ MainWindow::MainWindow(const QString& title) {
     cache->setCheckable(true);
     cache->setShortcut(Qt::Key_F6);
     connect(cache, &QAction::triggered, this, [] { prop_show_cache(); });
+    QAction* position = show->addAction("&Position");
+    position->setObjectName("command_119");
+    position->setCheckable(true);
+    position->setShortcut(Qt::Key_F11);
+    connect(position, &QAction::triggered, this, [] { self_toggle_position_display(); });
+    QAction* altitude = show->addAction("&Altitude");
+    altitude->setObjectName("command_132");
+    altitude->setCheckable(true);
+    altitude->setShortcut(Qt::Key_F5);
+    connect(altitude, &QAction::triggered, this, [] { self_toggle_altitude_display(); });
+    QAction* visibility = show->addAction("&Visibility");
+    visibility->setObjectName("command_120");
+    visibility->setCheckable(true);
+    visibility->setShortcut(Qt::Key_F2);
+    connect(visibility, &QAction::triggered, this, [] { visible_toggle(); });
 
     QMenu* options = menuBar()->addMenu("&Options");
     QAction* world = options->addAction("&World...");
@@ -125,10 +180,13 @@ void MainWindow::changeEvent(QEvent* event) {
     // The window's own activation moves the mouse module between its modes;
     // the pass rate follows the application's activation instead.
     if (event->type() == QEvent::ActivationChange) {
-        if (isActiveWindow())
+        if (isActiveWindow()) {
             mouse_activate();
-        else
+        } else {
             mouse_deactivate();
+            // Keys released while another window had them must not stay down.
+            key_clear_all();
+        }
     }
 }
 

@@ -4,9 +4,14 @@
 #include <QMainWindow>
 
 class QAction;
+class QKeyEvent;
 class QToolBar;
 
 namespace zk {
+
+// Hands a movement key (arrows, keypad, Ctrl, Shift) to the key-state
+// tables; false for any other key.
+bool shell_movement_key(const QKeyEvent* event, bool down);
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -24,6 +29,8 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
     QWidget* view_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -259,5 +260,32 @@ void QtUi::status_pane_remove(int pane) {
     delete it->second;
     panes_.erase(it);
 }
+
+bool QtUi::cursor_position(int* x, int* y) {
+    if (!window_) return false;
+    const QPoint p = window_->mapFromGlobal(QCursor::pos());
+    *x = p.x(), *y = p.y();
+    return true;
+}
+
+void QtUi::cursor_move(int x, int y) {
+    if (window_) QCursor::setPos(window_->mapToGlobal(QPoint(x, y)));
+}
+
+void QtUi::cursor_hide(bool hidden) {
+    if (!window_) return;
+    if (hidden) window_->setCursor(Qt::BlankCursor);
+    else window_->unsetCursor();
+}
+
+void QtUi::cursor_busy(bool busy) {
+    // Kept balanced: Qt stacks override cursors.
+    if (busy == busy_cursor_) return;
+    busy_cursor_ = busy;
+    if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+    else QApplication::restoreOverrideCursor();
+}
+
+bool QtUi::main_window_active() { return window_ && window_->isActiveWindow(); }
 
 }  // namespace zk

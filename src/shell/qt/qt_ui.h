@@ -43,6 +43,11 @@ public:
     int status_pane_add() override;
     void status_pane_set(int pane, const std::string& text) override;
     void status_pane_remove(int pane) override;
+    bool cursor_position(int* x, int* y) override;
+    void cursor_move(int x, int y) override;
+    void cursor_hide(bool hidden) override;
+    void cursor_busy(bool busy) override;
+    bool main_window_active() override;
 
     MainWindow* main_window() const { return window_; }
 
@@ -52,6 +57,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     bool unattended_ = false;
     bool quit_requested_ = false;
+    bool busy_cursor_ = false;
     std::map<int, QLabel*> panes_;
     int next_pane_ = 1;
 };

@@ -2,6 +2,7 @@
 
 #include "shell/qt/viewport_widget.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "common/messages.h"
 #include "render/gl/gl_device.h"
+#include "shell/qt/main_window.h"
 #include "view/camera.h"
 #include "view/viewport.h"
 
@@ -116,6 +118,16 @@ void ViewportWidget::mousePressEvent(QMouseEvent* event) {
         return;
     }
     event->ignore();
+}
+
+// Movement keys act while the view has the focus; others go up to the
+// main window.
+void ViewportWidget::keyPressEvent(QKeyEvent* event) {
+    if (!shell_movement_key(event, true)) event->ignore();
+}
+
+void ViewportWidget::keyReleaseEvent(QKeyEvent* event) {
+    if (!shell_movement_key(event, false)) event->ignore();
 }
 
 }  // namespace zk

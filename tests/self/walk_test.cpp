@@ -1,0 +1,90 @@
+// Keys sent to the browser's window walk the user: the title's place
+// changes and, in the next sector, a new neighbourhood query reaches the
+// world server.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+using zk::test::Process;
+using zk::test::TempDir;
+using zk::test::wait_until;
+using zk::test::write_file;
+
+namespace {
+
+uint16_t port_in_log(const std::string& log, const std::string& what) {
+    std::smatch m;
+    if (!std::regex_search(log, m, std::regex(what + " on 127\\.0\\.0\\.1:(\\d+)"))) return 0;
+    return static_cast<uint16_t>(std::stoi(m[1]));
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+bool title_shows(const std::string& text) { return run("xwininfo -root -tree").find(text) != std::string::npos; }
+
+}  // namespace
+
+TEST(Walking, KeysMoveTheUserIntoTheNextCellAndSector) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
+    if (run("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
+    TempDir dir;
+    Process server(ZELNIK_SERVER_BINARY,
+                   {"--data", dir.file("data"), "--demo", "--universe-port", "0", "--http-port", "0"}, dir.path(),
+                   "server");
+    ASSERT_TRUE(wait_until([&] { return port_in_log(server.err(), "world lagoon") != 0; }, 20000)) << server.err();
+    const uint16_t universe = port_in_log(server.err(), "universe server");
+
+    std::filesystem::create_directory(dir.file("prog"));
+    std::filesystem::copy_file(ZELNIK_BINARY, dir.file("prog/zelnik"));
+    write_file(dir.file("prog/zelnik.ini"), "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe) +
+                                                "\n[start]\nworld=zk\n[citizen]\ntourist=Walker\n");
+    setenv("ZELNIK_UNATTENDED", "1", 1);
+    Process browser(dir.file("prog/zelnik"), {}, dir.file("prog"), "browser");
+
+    ASSERT_TRUE(wait_until([&] { return server.err().find("query 0,0") != std::string::npos; }, 30000))
+        << server.err() << browser.err();
+    ASSERT_TRUE(wait_until([&] { return title_shows("\"zk at ground zero facing N\""); }, 10000))
+        << run("xwininfo -root -tree");
+
+    // Without a window manager the window takes the keyboard focus itself.
+    const std::string id = run("xdotool search --name '^zk at ' | head -1");
+    ASSERT_FALSE(id.empty());
+    run("xdotool windowfocus --sync " + id);
+
+    // Backwards (south) with Ctrl, from cell 0 into cell -1 at once and
+    // past cell -3 into the next sector.
+    run("xdotool keydown Control_L keydown Down");
+    EXPECT_TRUE(wait_until([&] { return title_shows("\"zk at 1S 0W facing N\""); }, 10000))
+        << run("xwininfo -root -tree");
+    EXPECT_TRUE(wait_until([&] { return server.err().find("query 0,-1") != std::string::npos; }, 20000))
+        << server.err();
+    run("xdotool keyup Down keyup Control_L");
+
+    // Turning right a while faces another way.
+    run("xdotool keydown Right");
+    EXPECT_TRUE(wait_until([&] { return !title_shows("facing N\""); }, 10000)) << run("xwininfo -root -tree");
+    run("xdotool keyup Right");
+
+    browser.signal(SIGTERM);
+    EXPECT_EQ(browser.wait(20000), 0) << browser.err();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(10000), 0);
+}

@@ -1,0 +1,490 @@
+// The visibility manager against a real cell cache: the distance table, the
+// first pass, the budget and its carry-over, range changes from the frame
+// rate, moving, invalidation, the per-cell object lists, revealing and the
+// pane; and the placeholder every object shows until models arrive.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <utility>
+
+#include "render/math.h"
+#include "visible/visible_env.h"
+
+namespace zk {
+namespace {
+
+using test::VisibleWorld;
+
+std::set<std::pair<int, int>> offsets_of(int first, int end) {
+    std::set<std::pair<int, int>> s;
+    const VisibleOffset* t = visible_table();
+    for (int i = first; i < end; ++i) s.insert({t[i].dx, t[i].dz});
+    return s;
+}
+
+int objects_in(int x, int z) {
+    visible_start(x, z);
+    int n = 0;
+    object* o = nullptr;
+    while (visible_next(&o)) {
+        EXPECT_NE(o, nullptr);
+        ++n;
+    }
+    EXPECT_EQ(o, nullptr);
+    return n;
+}
+
+// --- The distance table -------------------------------------------------
+
+TEST(VisibleTable, FirstEntriesAreTheFiveByFiveBlockInLoadingOrder) {
+    const int expected[25][3] = {
+        {0, 0, 0},    {1, 0, 10},   {0, 1, 10},   {-1, 0, 10},  {0, -1, 10},  {-1, -1, 14}, {1, -1, 14},
+        {-1, 1, 14},  {1, 1, 14},   {-2, 0, 20},  {2, 0, 20},   {0, -2, 20},  {0, 2, 20},   {-2, 1, 22},
+        {-2, -1, 22}, {2, -1, 22},  {2, 1, 22},   {1, -2, 22},  {-1, -2, 22}, {-1, 2, 22},  {1, 2, 22},
+        {2, 2, 28},   {2, -2, 28},  {-2, -2, 28}, {-2, 2, 28},
+    };
+    const VisibleOffset* t = visible_table();
+    for (int i = 0; i < 25; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(t[i].dx, expected[i][0]);
+        EXPECT_EQ(t[i].dz, expected[i][1]);
+        EXPECT_EQ(t[i].distance, expected[i][2]);
+    }
+    // Entries 0-8 are the 3 x 3 block, 0-24 the 5 x 5 block.
+    for (const auto& [dx, dz] : offsets_of(0, 9)) EXPECT_TRUE(std::abs(dx) <= 1 && std::abs(dz) <= 1);
+    for (const auto& [dx, dz] : offsets_of(0, 25)) EXPECT_TRUE(std::abs(dx) <= 2 && std::abs(dz) <= 2);
+}
+
+TEST(VisibleTable, HoldsEveryOffsetUnder120MetresOnceInAscendingOrder) {
+    const VisibleOffset* t = visible_table();
+    std::set<std::pair<int, int>> seen;
+    int at_120 = 0;
+    for (int i = 0; i < visible_table_size; ++i) {
+        SCOPED_TRACE(i);
+        const double exact = 10.0 * std::sqrt(double(t[i].dx * t[i].dx + t[i].dz * t[i].dz));
+        EXPECT_EQ(t[i].distance, int(exact + 1e-9));
+        if (i > 0) {
+            EXPECT_LE(t[i - 1].distance, t[i].distance);
+        }
+        EXPECT_TRUE(seen.insert({t[i].dx, t[i].dz}).second) << "offset twice";
+        EXPECT_LE(t[i].distance, 120);
+        if (t[i].distance == 120) ++at_120;
+    }
+    EXPECT_EQ(at_120, 22);
+    for (int dz = -13; dz <= 13; ++dz)
+        for (int dx = -13; dx <= 13; ++dx)
+            if (int(10.0 * std::sqrt(double(dx * dx + dz * dz)) + 1e-9) < 120) {
+                EXPECT_TRUE(seen.count({dx, dz})) << dx << "," << dz;
+            }
+    for (auto left_out : {std::pair{1, 12}, {-1, 12}, {0, 12}, {12, 1}, {12, -1}, {12, 0}})
+        EXPECT_FALSE(seen.count(left_out)) << left_out.first << "," << left_out.second;
+    // The far side of those six is kept.
+    EXPECT_TRUE(seen.count({0, -12}));
+    EXPECT_TRUE(seen.count({-12, 0}));
+}
+
+// --- The first pass and the budget -----------------------------------------
+
+TEST(Visible, FirstPassLoadsTheNineNearestCellsEvenWithANegativeBudget) {
+    VisibleWorld w;
+    VisibleWorld::fill_around_origin(2);
+    VisibleWorld::cost = 200;   // every cell overruns the whole budget
+    visible_update();
+    EXPECT_EQ(visible_loaded_count(), 9);
+    EXPECT_EQ(visible_loads(), 9u);
+    for (const auto& [dx, dz] : offsets_of(0, 9)) EXPECT_TRUE(visible_cell_loaded(dx, dz));
+    EXPECT_LT(visible_budget(), 0);
+    EXPECT_EQ(model_reference_count(), 18);
+    // Committed: every placeholder is in the scene.
+    EXPECT_EQ(w.scene->clumps.size(), 18u);
+
+    // The deficit carries over, held at 300 ms: with loads now free, the
+    // grant of 50 ms per frame needs seven more frames to make it positive.
+    visible_update();   // marks the nine again (the pass restarts after entry)
+    EXPECT_EQ(visible_loads(), 9u);
+    VisibleWorld::cost = 0;
+    visible_update();
+    EXPECT_EQ(visible_budget(), -300);
+    for (int frame = 0; frame < 6; ++frame) {
+        visible_update();
+        EXPECT_EQ(visible_loaded_count(), 9) << frame;
+    }
+    visible_update();
+    EXPECT_EQ(visible_loaded_count(), visible_range());
+    EXPECT_TRUE(visible_done());
+}
+
+TEST(Visible, BudgetSpreadsLoadingOverFramesNearestFirst) {
+    VisibleWorld w;
+    VisibleWorld::fill_around_origin(1);
+    VisibleWorld::cost = 6;
+    visible_update();          // the 3 x 3 block overruns the 50 ms by 4
+    EXPECT_EQ(visible_loaded_count(), 9);
+    EXPECT_EQ(visible_budget(), -4);
+    VisibleWorld::cost = 10;
+    visible_update();          // 46 ms; marking the nine again costs 90
+    EXPECT_EQ(visible_loaded_count(), 9);
+    EXPECT_EQ(visible_budget(), -44);
+    visible_update();          // 6 ms: one cell
+    EXPECT_EQ(visible_loaded_count(), 10);
+    visible_update();          // 46 ms: five cells
+    EXPECT_EQ(visible_loaded_count(), 15);
+    // Whatever is loaded is a prefix of the table.
+    const VisibleOffset* t = visible_table();
+    for (int i = 0; i < visible_loaded_count(); ++i) EXPECT_TRUE(visible_cell_loaded(t[i].dx, t[i].dz)) << i;
+}
+
+TEST(Visible, NothingLoadsUntilTheWorldIsKnownOrWhileTeleporting) {
+    VisibleWorld w;
+    VisibleWorld::fill_around_origin(1);
+    VisibleWorld::known = false;
+    visible_update();
+    EXPECT_EQ(visible_loaded_count(), 0);
+    VisibleWorld::known = true;
+    VisibleWorld::teleport = true;
+    visible_update();
+    EXPECT_EQ(visible_loaded_count(), 0);
+    VisibleWorld::teleport = false;
+    visible_update();
+    EXPECT_EQ(visible_loaded_count(), visible_range());
+}
+
+// --- Range ---------------------------------------------------------------
+
+TEST(Visible, MinimumRangeFollowsTheVisibilitySetting) {
+    {
+        VisibleWorld w;   // 40 m by default: every offset within 4 cells
+        EXPECT_EQ(visible_minimum_range(), 48);
+        EXPECT_EQ(visible_range(), 48);
+    }
+    {
+        VisibleWorld w("[performance]\nvisibility=25\n");
+        EXPECT_EQ(visible_minimum_range(), 20);
+    }
+    {
+        VisibleWorld w("[performance]\nvisibility=120\n");
+        EXPECT_EQ(visible_minimum_range(), visible_range_limit);
+    }
+    {
+        // Hand-edited values are held to what the Performance page offers.
+        VisibleWorld w("[performance]\nvisibility=-7\n");
+        EXPECT_EQ(visible_minimum_range(), 20);
+    }
+    {
+        VisibleWorld w("[performance]\nvisibility=9999\n");
+        EXPECT_EQ(visible_minimum_range(), visible_range_limit);
+    }
+}
+
+TEST(Visible, RangeFollowsTheFrameRateInStepsOfFifteen) {
+    VisibleWorld w;
+    VisibleWorld::fill_around_origin(1);
+    ASSERT_GT(VisibleWorld::frames_until_done(), 0);
+    const int minimum = visible_minimum_range();
+    ASSERT_EQ(visible_range(), minimum);
+
+    // Fast frames raise it, but only 5 s after the last commit.
+    VisibleWorld::fps = 8.0f;
+    VisibleWorld::now += 4000;
+    visible_update();
+    EXPECT_EQ(visible_range(), minimum);
+    VisibleWorld::now += 1001;
+    visible_update();
+    EXPECT_EQ(visible_range(), minimum + 45);
+    ASSERT_GT(VisibleWorld::frames_until_done(), 0);
+    EXPECT_EQ(visible_loaded_count(), minimum + 45);
+
+    // 3.5 against a target of 5: one step down, and the cells beyond go.
+    VisibleWorld::fps = 3.5f;
+    VisibleWorld::now += 5001;
+    visible_update();
+    EXPECT_EQ(visible_range(), minimum + 30);
+    VisibleWorld::now += 5001;
+    VisibleWorld::fps = 4.5f;   // within one frame of the target: kept
+    visible_update();
+    EXPECT_EQ(visible_range(), minimum + 30);
+    EXPECT_EQ(visible_loaded_count(), minimum + 30);
+
+    // Not while a neighbourhood query is outstanding.
+    VisibleWorld::outstanding = true;
+    VisibleWorld::fps = 1.0f;
+    VisibleWorld::now += 5001;
+    visible_update();
+    EXPECT_EQ(visible_range(), minimum + 30);
+    VisibleWorld::outstanding = false;
+
+    // Never below the minimum, never above 458.
+    VisibleWorld::now += 5001;
+    visible_update();
+    EXPECT_EQ(visible_range(), minimum);
+    VisibleWorld::fps = 60.0f;
+    VisibleWorld::now += 5001;
+    visible_update();
+    EXPECT_EQ(visible_range(), visible_range_limit);
+}
+
+TEST(Visible, ATargetFromTheSettingsIsUsed) {
+    VisibleWorld w("[performance]\nframerate=10\n");
+    VisibleWorld::fps = 11.0f;   // one frame above: kept
+    VisibleWorld::now += 5001;
+    visible_update();
+    EXPECT_EQ(visible_range(), visible_minimum_range());
+    VisibleWorld::fps = 11.5f;   // 1.5 above the target of 10
+    VisibleWorld::now += 5001;
+    visible_update();
+    EXPECT_EQ(visible_range(), visible_minimum_range() + 15);
+}
+
+// --- Moving and invalidation --------------------------------------------------
+
+TEST(Visible, MovingOneCellRestartsAtEntryZeroWithoutReloading) {
+    VisibleWorld w;
+    for (int dz = -8; dz <= 8; ++dz)
+        for (int dx = -8; dx <= 8; ++dx) VisibleWorld::put_cell(int16_t(dx), int16_t(dz), 1);
+    ASSERT_GT(VisibleWorld::frames_until_done(), 0);
+    const uint64_t loads = visible_loads();
+    const int range = visible_range();
+
+    VisibleWorld::x = 1.5;   // one cell west
+    visible_update();
+    EXPECT_EQ(visible_current_cell(), 0);
+    EXPECT_FALSE(visible_done());
+    EXPECT_EQ(visible_loads(), loads);
+
+    visible_update();
+    // Only the cells that came into range were read from the cache.
+    std::set<std::pair<int, int>> old_cells = offsets_of(0, range), entering;
+    for (const auto& [dx, dz] : offsets_of(0, range))
+        if (!old_cells.count({dx + 1, dz})) entering.insert({dx + 1, dz});
+    EXPECT_EQ(visible_loads(), loads + entering.size());
+    // Those that left it went at the commit, with their objects.
+    EXPECT_EQ(visible_loaded_count(), range);
+    EXPECT_FALSE(visible_cell_loaded(-4, 0));
+    EXPECT_TRUE(visible_cell_loaded(5, 0));
+    EXPECT_EQ(model_reference_count(), range);
+}
+
+TEST(Visible, WhileMovingNothingBeyondEntry25Loads) {
+    VisibleWorld w;
+    VisibleWorld::fill_around_origin(1);
+    VisibleWorld::vx = 0.15;   // 2.1 m/s: moving
+    VisibleWorld::vz = 0.15;
+    for (int i = 0; i < 5; ++i) visible_update();
+    EXPECT_EQ(visible_loaded_count(), 26);
+    VisibleWorld::vx = 0.1;    // 1 m/s counts as standing
+    VisibleWorld::vz = 0;
+    visible_update();
+    EXPECT_EQ(visible_loaded_count(), visible_range());
+}
+
+TEST(Visible, AnInvalidatedCellIsReloadedFromTheCache) {
+    VisibleWorld w;
+    VisibleWorld::fill_around_origin(2);
+    ASSERT_GT(VisibleWorld::frames_until_done(), 0);
+    const uint64_t loads = visible_loads();
+    const int64_t refs = model_reference_count();
+    EXPECT_EQ(objects_in(2, -1), 2);
+
+    VisibleWorld::put_cell(2, -1, 5);
+    visible_cell_changed(2, -1);
+    EXPECT_FALSE(visible_cell_loaded(2, -1));
+    EXPECT_EQ(visible_current_cell(), 0);
+    EXPECT_EQ(model_reference_count(), refs - 2);
+    EXPECT_EQ(objects_in(2, -1), 0);
+
+    visible_update();
+    EXPECT_TRUE(visible_cell_loaded(2, -1));
+    EXPECT_EQ(objects_in(2, -1), 5);
+    EXPECT_EQ(visible_loads(), loads + 1);
+    EXPECT_EQ(model_reference_count(), refs + 3);
+
+    // A cell that was never loaded changes nothing but the restart.
+    visible_invalidate(100, 100);
+    EXPECT_EQ(visible_loaded_count(), visible_range());
+}
+
+TEST(Visible, ResetDropsEveryCellAndStartsOverWhereTheUserStands) {
+    VisibleWorld w;
+    VisibleWorld::fill_around_origin(1);
+    ASSERT_GT(VisibleWorld::frames_until_done(), 0);
+    ASSERT_GT(model_reference_count(), 0);
+    visible_reset();
+    EXPECT_EQ(visible_loaded_count(), 0);
+    EXPECT_EQ(model_reference_count(), 0);
+    EXPECT_TRUE(w.scene->clumps.empty());
+    VisibleWorld::x = -20.5;   // another world, another place
+    visible_update();
+    EXPECT_TRUE(visible_cell_loaded(-21, 0));
+    EXPECT_FALSE(visible_cell_loaded(0, 0));
+}
+
+TEST(Visible, CellsAtTheEdgeOfTheGridWrapAround) {
+    VisibleWorld w;
+    VisibleWorld::x = 32767.5;
+    VisibleWorld::put_cell(-32768, 0, 1);
+    visible_update();
+    EXPECT_TRUE(visible_cell_loaded(-32768, 0));
+    EXPECT_EQ(objects_in(-32768, 0), 1);
+}
+
+// --- Objects of loaded cells --------------------------------------------------
+
+TEST(Visible, ObjectsAreFoundByTheirModelInstanceAndCanBeTakenOutAndPutBack) {
+    VisibleWorld w;
+    VisibleWorld::put_cell(0, 0, 3);
+    visible_update();
+    ASSERT_EQ(objects_in(0, 0), 3);
+
+    visible_start(0, 0);
+    object* o = nullptr;
+    RwClump* instance = visible_next(&o);
+    ASSERT_NE(instance, nullptr);
+    EXPECT_EQ(visible_element(instance), o);
+    EXPECT_EQ(visible_element(nullptr), nullptr);
+
+    int16_t cx = 99, cz = 99;
+    object* taken = nullptr;
+    ASSERT_EQ(visible_ignore(instance, &cx, &cz, &taken), 1);
+    EXPECT_EQ(taken, o);
+    EXPECT_EQ(cx, 0);
+    EXPECT_EQ(cz, 0);
+    EXPECT_EQ(objects_in(0, 0), 2);
+    EXPECT_EQ(visible_element(instance), nullptr);
+    EXPECT_EQ(visible_ignore(instance, &cx, &cz, &taken), 0);
+
+    // Back into the cell that holds its position...
+    visible_consider(taken);
+    EXPECT_EQ(objects_in(0, 0), 3);
+    // ...and an object of a cell that is not loaded is destroyed.
+    object* far = object_create(40.5, 0, 40.5, 0, "box", "", "", 9, 7, false, 0);
+    ASSERT_NE(far, nullptr);
+    const int64_t refs = model_reference_count();
+    visible_consider(far);
+    EXPECT_EQ(model_reference_count(), refs - 1);
+    EXPECT_EQ(objects_in(40, 40), 0);
+}
+
+void hide_on_create(object* o) {
+    if (o->action == "hide") o->visible = false;
+}
+
+TEST(Visible, InvisibleObjectsStayHiddenUntilRevealed) {
+    VisibleWorld w;
+    object_hooks().action_create = hide_on_create;
+    VisibleWorld::put_cell(0, 0, 2, "hide");
+    VisibleWorld::put_cell(1, 0, 1);
+    visible_update();
+    EXPECT_EQ(w.scene->clumps.size(), 1u);
+
+    visible_reveal_on();
+    EXPECT_EQ(w.scene->clumps.size(), 3u);
+    visible_start(0, 0);
+    object* o = nullptr;
+    visible_next(&o);
+    ASSERT_NE(o, nullptr);
+    // While revealing, a flag change does not hide it.
+    visible_hide_object(o);
+    EXPECT_EQ(w.scene->clumps.size(), 3u);
+    visible_reveal_off();
+    EXPECT_EQ(w.scene->clumps.size(), 1u);
+    o->visible = true;
+    visible_show_object(o);
+    EXPECT_EQ(w.scene->clumps.size(), 2u);
+
+    // A cell loaded while revealing shows its invisible objects at once.
+    visible_reveal_on();
+    VisibleWorld::put_cell(0, 1, 1, "hide");
+    visible_cell_changed(0, 1);
+    visible_update();
+    EXPECT_EQ(w.scene->clumps.size(), 4u);
+}
+
+// --- The pane ------------------------------------------------------------------
+
+TEST(Visible, PaneShowsTheRangeInMetresAndRemembersItself) {
+    VisibleWorld w;
+    EXPECT_TRUE(w.ui.panes.empty());
+    visible_toggle();
+    ASSERT_EQ(w.ui.panes.size(), 1u);
+    EXPECT_EQ(w.ui.panes.begin()->second, "40 meters");
+    EXPECT_TRUE(w.ui.menu_checked[120]);
+    EXPECT_EQ(settings_get_int("show", "visibility"), 1);
+
+    VisibleWorld::fps = 9.0f;
+    VisibleWorld::now += 5001;
+    visible_update();   // 48 + 60 entries: the entry at 108 is 60 m away
+    EXPECT_EQ(w.ui.panes.begin()->second,
+              std::to_string(visible_table()[visible_range()].distance) + " meters");
+    EXPECT_NE(w.ui.panes.begin()->second, "40 meters");
+
+    visible_toggle();
+    EXPECT_TRUE(w.ui.panes.empty());
+    EXPECT_FALSE(w.ui.menu_checked[120]);
+    EXPECT_EQ(settings_get_int("show", "visibility"), 0);
+}
+
+TEST(Visible, PaneIsShownAtStartWhenTheSettingsSaySo) {
+    VisibleWorld w("[show]\nvisibility=1\n");
+    ASSERT_EQ(w.ui.panes.size(), 1u);
+    EXPECT_EQ(w.ui.panes.begin()->second, "40 meters");
+    EXPECT_TRUE(visible_pane_shown());
+}
+
+// --- The placeholder ------------------------------------------------------------
+
+TEST(Placeholder, EveryObjectShowsItsOwnTriangleWhereItStands) {
+    VisibleWorld w;
+    cell_update_begin(3, -2);
+    cell_element_add(1, 7, 0, 500, 1000, 250, 900, "wall", "", "");
+    cell_update_end();
+    VisibleWorld::x = 3.5;
+    VisibleWorld::z = -1.5;
+    visible_update();
+    visible_start(3, -2);
+    object* o = nullptr;
+    RwClump* c = visible_next(&o);
+    ASSERT_NE(c, nullptr);
+    EXPECT_NE(c, model_placeholder());
+    ASSERT_EQ(c->polygons.size(), 1u);
+    ASSERT_EQ(c->vertices.size(), 3u);
+    EXPECT_FLOAT_EQ(c->vertices[2].p.y, 0.02f);
+    EXPECT_EQ(c->scene, w.scene);
+    // Yaw 90 turns the triangle's +x edge to -z, then it moves to the object.
+    const RwMatrix m = rw_clump_world_matrix(c);
+    const RwV3 origin = transform_point(m, RwV3{0, 0, 0});
+    EXPECT_NEAR(origin.x, 3.5f, 1e-5);
+    EXPECT_NEAR(origin.y, 1.0f, 1e-5);
+    EXPECT_NEAR(origin.z, -1.75f, 1e-5);
+    const RwV3 east = transform_point(m, RwV3{1, 0, 0});
+    EXPECT_NEAR(east.x - origin.x, 0.0f, 1e-5);
+    EXPECT_NEAR(east.z - origin.z, -1.0f, 1e-5);
+
+    // Destroying the object takes its triangle out of the scene.
+    visible_reset();
+    EXPECT_TRUE(w.scene->clumps.empty());
+    EXPECT_EQ(model_reference_count(), 0);
+}
+
+TEST(Placeholder, HiddenBeforeTheFlushNeverEntersTheScene) {
+    VisibleWorld w;
+    model_ref* a = model_reference("a");
+    model_ref* b = model_reference("b");
+    ASSERT_NE(a, nullptr);
+    model_hide(a);
+    EXPECT_TRUE(w.scene->clumps.empty());
+    model_flush();
+    ASSERT_EQ(w.scene->clumps.size(), 1u);
+    EXPECT_EQ(w.scene->clumps[0], model_clump(b));
+    model_show(a);
+    EXPECT_EQ(w.scene->clumps.size(), 2u);
+    model_dereference(a);
+    model_dereference(b);
+    EXPECT_TRUE(w.scene->clumps.empty());
+    EXPECT_EQ(model_reference_count(), 0);
+    model_dereference(nullptr);
+}
+
+}  // namespace
+}  // namespace zk
