@@ -13,7 +13,9 @@
 #include "support/process.h"
 #include "support/temp_dir.h"
 
+using zk::test::port_in_log;
 using zk::test::Process;
+using zk::test::run_command;
 using zk::test::read_file;
 using zk::test::TempDir;
 using zk::test::wait_until;
@@ -21,23 +23,8 @@ using zk::test::write_file;
 
 namespace {
 
-uint16_t port_in_log(const std::string& log, const std::string& what) {
-    std::smatch m;
-    if (!std::regex_search(log, m, std::regex(what + " on 127\\.0\\.0\\.1:(\\d+)"))) return 0;
-    return static_cast<uint16_t>(std::stoi(m[1]));
-}
 
 // Output of a shell command.
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -69,9 +56,9 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorld) {
 
     // The window has the world's title, and the 3D view its sky colour.
     EXPECT_TRUE(wait_until(
-        [&] { return run("xwininfo -root -tree").find("\"zk at ground zero facing N\"") != std::string::npos; },
+        [&] { return run_command("xwininfo -root -tree").find("\"zk at ground zero facing N\"") != std::string::npos; },
         10000));
-    std::string pixel = run("import -window root -crop 1x1+200+200 txt:- 2>/dev/null");
+    std::string pixel = run_command("import -window root -crop 1x1+200+200 txt:- 2>/dev/null");
     EXPECT_NE(pixel.find("(0,0,178)"), std::string::npos) << pixel;
 
     browser.signal(SIGTERM);

@@ -14,37 +14,24 @@
 #include "support/process.h"
 #include "support/temp_dir.h"
 
+using zk::test::port_in_log;
 using zk::test::Process;
+using zk::test::run_command;
 using zk::test::TempDir;
 using zk::test::wait_until;
 using zk::test::write_file;
 
 namespace {
 
-uint16_t port_in_log(const std::string& log, const std::string& what) {
-    std::smatch m;
-    if (!std::regex_search(log, m, std::regex(what + " on 127\\.0\\.0\\.1:(\\d+)"))) return 0;
-    return static_cast<uint16_t>(std::stoi(m[1]));
-}
 
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
 
-bool title_shows(const std::string& text) { return run("xwininfo -root -tree").find(text) != std::string::npos; }
+bool title_shows(const std::string& text) { return run_command("xwininfo -root -tree").find(text) != std::string::npos; }
 
 }  // namespace
 
 TEST(Walking, KeysMoveTheUserIntoTheNextCellAndSector) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
-    if (run("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
+    if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
     TempDir dir;
     Process server(ZELNIK_SERVER_BINARY,
                    {"--data", dir.file("data"), "--demo", "--universe-port", "0", "--http-port", "0"}, dir.path(),
@@ -62,26 +49,26 @@ TEST(Walking, KeysMoveTheUserIntoTheNextCellAndSector) {
     ASSERT_TRUE(wait_until([&] { return server.err().find("query 0,0") != std::string::npos; }, 30000))
         << server.err() << browser.err();
     ASSERT_TRUE(wait_until([&] { return title_shows("\"zk at ground zero facing N\""); }, 10000))
-        << run("xwininfo -root -tree");
+        << run_command("xwininfo -root -tree");
 
     // Without a window manager the window takes the keyboard focus itself.
-    const std::string id = run("xdotool search --name '^zk at ' | head -1");
+    const std::string id = run_command("xdotool search --name '^zk at ' | head -1");
     ASSERT_FALSE(id.empty());
-    run("xdotool windowfocus --sync " + id);
+    run_command("xdotool windowfocus --sync " + id);
 
     // Backwards (south) with Ctrl, from cell 0 into cell -1 at once and
     // past cell -3 into the next sector.
-    run("xdotool keydown Control_L keydown Down");
+    run_command("xdotool keydown Control_L keydown Down");
     EXPECT_TRUE(wait_until([&] { return title_shows("\"zk at 1S 0W facing N\""); }, 10000))
-        << run("xwininfo -root -tree");
+        << run_command("xwininfo -root -tree");
     EXPECT_TRUE(wait_until([&] { return server.err().find("query 0,-1") != std::string::npos; }, 20000))
         << server.err();
-    run("xdotool keyup Down keyup Control_L");
+    run_command("xdotool keyup Down keyup Control_L");
 
     // Turning right a while faces another way.
-    run("xdotool keydown Right");
-    EXPECT_TRUE(wait_until([&] { return !title_shows("facing N\""); }, 10000)) << run("xwininfo -root -tree");
-    run("xdotool keyup Right");
+    run_command("xdotool keydown Right");
+    EXPECT_TRUE(wait_until([&] { return !title_shows("facing N\""); }, 10000)) << run_command("xwininfo -root -tree");
+    run_command("xdotool keyup Right");
 
     browser.signal(SIGTERM);
     EXPECT_EQ(browser.wait(20000), 0) << browser.err();

@@ -10,6 +10,7 @@
 #include "support/server_harness.h"
 #include "support/temp_dir.h"
 
+using zk::test::port_in_log;
 using zk::test::Process;
 using zk::test::TempDir;
 
@@ -34,12 +35,6 @@ std::pair<int, std::string> reply(zk::test::Client& c) {
     return {static_cast<uint8_t>(head[2]), body};
 }
 
-uint16_t port_in_log(const std::string& log, const std::string& what) {
-    std::smatch m;
-    std::regex re(what + " on 127\\.0\\.0\\.1:(\\d+)");
-    if (!std::regex_search(log, m, re)) return 0;
-    return static_cast<uint16_t>(std::stoi(m[1]));
-}
 
 class ServerProgram : public ::testing::Test {
 protected:

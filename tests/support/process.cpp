@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <regex>
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -71,6 +73,23 @@ void Process::signal(int sig) {
 
 std::string Process::out() const { return read_file(out_path_); }
 std::string Process::err() const { return read_file(err_path_); }
+
+uint16_t port_in_log(const std::string& log, const std::string& what) {
+    std::smatch m;
+    if (!std::regex_search(log, m, std::regex(what + " on 127\\.0\\.0\\.1:(\\d+)"))) return 0;
+    return static_cast<uint16_t>(std::stoi(m[1]));
+}
+
+std::string run_command(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
 
 bool wait_until(const std::function<bool()>& done, int ms) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,6 +35,12 @@ private:
     int status_ = -1;
     std::string out_path_, err_path_;
 };
+
+// The port a server's log announces as "<what> on 127.0.0.1:<port>", or 0.
+uint16_t port_in_log(const std::string& log, const std::string& what);
+
+// What a shell command prints on standard output.
+std::string run_command(const std::string& command);
 
 // Polls `done` until it answers true or `ms` pass.
 bool wait_until(const std::function<bool()>& done, int ms);
