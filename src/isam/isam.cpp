@@ -316,6 +316,17 @@ int select_record(File& f, IsamPos pos) {
     return rc == SQLITE_DONE ? (reset_rc == SQLITE_OK ? rc : reset_rc) : rc;
 }
 
+// Selects the record at `pos` and hands out its bytes (valid until the row
+// is released); 0, or the engine error that was recorded.
+int select_body(File& f, IsamPos pos, const void** body, int* bytes) {
+    const int rc = select_record(f, pos);
+    if (rc == SQLITE_DONE) return fail(isam_err_position, 0);
+    if (rc != SQLITE_ROW) return sqlite_fail(isam_err_read, rc);
+    *body = sqlite3_column_blob(f.stmt[st_select], 0);
+    *bytes = sqlite3_column_bytes(f.stmt[st_select], 0);
+    return 0;
+}
+
 }  // namespace
 
 int isam_init(int buffers, int files, int /*sectors_per_node*/) {
@@ -620,12 +631,9 @@ int isam_read_data(uint16_t n, IsamPos pos, void* buffer) {
     if (!f) return g_err;
     if (f->record_length == 0) return fail(isam_err_file_number, n);
     if (!buffer || pos <= 0) return fail(isam_err_argument, 0);
-    int rc = select_record(*f, pos);
-    if (rc == SQLITE_DONE) return fail(isam_err_position, 0);
-    if (rc != SQLITE_ROW) return sqlite_fail(isam_err_read, rc);
-    sqlite3_stmt* s = f->stmt[st_select];
-    const void* body = sqlite3_column_blob(s, 0);
-    const int bytes = sqlite3_column_bytes(s, 0);
+    const void* body = nullptr;
+    int bytes = 0;
+    if (int rc = select_body(*f, pos, &body, &bytes)) return rc;
     int result = 0;
     if (bytes != f->record_length || !body)
         result = fail(isam_err_read, 0);  // a fixed record of another length is damage
@@ -671,16 +679,9 @@ uint32_t isam_vdata_length(uint16_t n, IsamPos pos) {
         fail(isam_err_position, 0);
         return 0;
     }
-    int rc = select_record(*f, pos);
-    if (rc == SQLITE_DONE) {
-        fail(isam_err_position, 0);
-        return 0;
-    }
-    if (rc != SQLITE_ROW) {
-        sqlite_fail(isam_err_read, rc);
-        return 0;
-    }
-    const int bytes = sqlite3_column_bytes(f->stmt[st_select], 0);
+    const void* body = nullptr;
+    int bytes = 0;
+    if (select_body(*f, pos, &body, &bytes)) return 0;
     if (bytes <= 0 || static_cast<uint32_t>(bytes) > kIsamMaxRecord) {
         release_held(*f);
         fail(isam_err_read, 0);
@@ -697,12 +698,9 @@ int isam_read_vdata(uint16_t n, IsamPos pos, void* buffer, uint32_t length) {
     if (f->record_length != 0) return fail(isam_err_file_number, n);
     if (pos <= 0 || is_released(*f, pos)) return fail(isam_err_position, 0);
     if (!buffer && length > 0) return fail(isam_err_argument, 0);
-    int rc = select_record(*f, pos);
-    if (rc == SQLITE_DONE) return fail(isam_err_position, 0);
-    if (rc != SQLITE_ROW) return sqlite_fail(isam_err_read, rc);
-    sqlite3_stmt* s = f->stmt[st_select];
-    const void* body = sqlite3_column_blob(s, 0);
-    const int bytes = sqlite3_column_bytes(s, 0);
+    const void* body = nullptr;
+    int bytes = 0;
+    if (int rc = select_body(*f, pos, &body, &bytes)) return rc;
     int result = 0;
     if (bytes < 0 || static_cast<uint32_t>(bytes) < length || (length > 0 && !body))
         result = fail(isam_err_argument, bytes);

@@ -31,21 +31,15 @@ namespace {
 TEST(BrowserAndServer, TheBrowserEntersTheDemoWorld) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
     TempDir dir;
-    Process server(ZELNIK_SERVER_BINARY,
-                   {"--data", dir.file("data"), "--demo", "--universe-port", "0", "--http-port", "0"}, dir.path(),
-                   "server");
-    ASSERT_TRUE(wait_until([&] { return port_in_log(server.err(), "world lagoon") != 0; }, 20000)) << server.err();
-    const uint16_t universe = port_in_log(server.err(), "universe server");
-
-    std::filesystem::create_directory(dir.file("prog"));
-    std::filesystem::copy_file(ZELNIK_BINARY, dir.file("prog/zelnik"));
-    write_file(dir.file("prog/zelnik.ini"), "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe) +
-                                                "\n[start]\nworld=zk\n[citizen]\ntourist=Visitor\n[debug]\ntrace=1\n");
-    setenv("ZELNIK_UNATTENDED", "1", 1);
-    Process browser(dir.file("prog/zelnik"), {}, dir.file("prog"), "browser");
+    zk::test::DemoServer demo = zk::test::start_demo_server(ZELNIK_SERVER_BINARY, dir.path());
+    ASSERT_NE(demo.universe, 0) << demo.process->err();
+    Process& server = *demo.process;
+    auto started = zk::test::start_browser(ZELNIK_BINARY, dir.path(), demo.universe,
+                                           "[start]\nworld=zk\n[citizen]\ntourist=Visitor\n[debug]\ntrace=1\n");
+    Process& browser = *started;
 
     // The server sees the whole entry: build check, look-up, attributes, query.
-    ASSERT_TRUE(wait_until([&] { return server.err().find("query 0,0") != std::string::npos; }, 30000))
+    ASSERT_TRUE(wait_until([&] { return server.err().find("query 0,0") != std::string::npos; }, 60000))
         << server.err() << browser.err();
     const std::string log = server.err();
     EXPECT_NE(log.find("build check 162"), std::string::npos);

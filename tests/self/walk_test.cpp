@@ -33,20 +33,14 @@ TEST(Walking, KeysMoveTheUserIntoTheNextCellAndSector) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
     if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
     TempDir dir;
-    Process server(ZELNIK_SERVER_BINARY,
-                   {"--data", dir.file("data"), "--demo", "--universe-port", "0", "--http-port", "0"}, dir.path(),
-                   "server");
-    ASSERT_TRUE(wait_until([&] { return port_in_log(server.err(), "world lagoon") != 0; }, 20000)) << server.err();
-    const uint16_t universe = port_in_log(server.err(), "universe server");
+    zk::test::DemoServer demo = zk::test::start_demo_server(ZELNIK_SERVER_BINARY, dir.path());
+    ASSERT_NE(demo.universe, 0) << demo.process->err();
+    Process& server = *demo.process;
+    auto started = zk::test::start_browser(ZELNIK_BINARY, dir.path(), demo.universe,
+                                           "[start]\nworld=zk\n[citizen]\ntourist=Walker\n");
+    Process& browser = *started;
 
-    std::filesystem::create_directory(dir.file("prog"));
-    std::filesystem::copy_file(ZELNIK_BINARY, dir.file("prog/zelnik"));
-    write_file(dir.file("prog/zelnik.ini"), "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe) +
-                                                "\n[start]\nworld=zk\n[citizen]\ntourist=Walker\n");
-    setenv("ZELNIK_UNATTENDED", "1", 1);
-    Process browser(dir.file("prog/zelnik"), {}, dir.file("prog"), "browser");
-
-    ASSERT_TRUE(wait_until([&] { return server.err().find("query 0,0") != std::string::npos; }, 30000))
+    ASSERT_TRUE(wait_until([&] { return server.err().find("query 0,0") != std::string::npos; }, 60000))
         << server.err() << browser.err();
     ASSERT_TRUE(wait_until([&] { return title_shows("\"zk at ground zero facing N\""); }, 10000))
         << run_command("xwininfo -root -tree");

@@ -39,13 +39,9 @@ std::pair<int, std::string> reply(zk::test::Client& c) {
 class ServerProgram : public ::testing::Test {
 protected:
     std::unique_ptr<Process> start() {
-        auto p = std::make_unique<Process>(ZELNIK_SERVER_BINARY,
-                                           std::vector<std::string>{"--data", dir_.file("data"), "--demo",
-                                                                    "--universe-port", "0", "--http-port", "0"},
-                                           dir_.path(), "server" + std::to_string(++runs_));
-        EXPECT_TRUE(zk::test::wait_until([&] { return port_in_log(p->err(), "world lagoon") != 0; }, 20000))
-            << p->err();
-        return p;
+        auto s = zk::test::start_demo_server(ZELNIK_SERVER_BINARY, dir_.path(), "server" + std::to_string(++runs_));
+        EXPECT_NE(s.universe, 0) << s.process->err();
+        return std::move(s.process);
     }
     TempDir dir_;
     int runs_ = 0;

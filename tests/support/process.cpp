@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <cstdio>
 #include <regex>
 #include <thread>
@@ -89,6 +91,27 @@ std::string run_command(const std::string& command) {
         pclose(p);
     }
     return out;
+}
+
+DemoServer start_demo_server(const std::string& binary, const std::string& dir, const std::string& tag) {
+    DemoServer s;
+    s.process = std::make_unique<Process>(
+        binary, std::vector<std::string>{"--data", dir + "/data", "--demo", "--universe-port", "0", "--http-port", "0"},
+        dir, tag);
+    if (wait_until([&] { return port_in_log(s.process->err(), "world lagoon") != 0; }, 20000))
+        s.universe = port_in_log(s.process->err(), "universe server");
+    return s;
+}
+
+std::unique_ptr<Process> start_browser(const std::string& binary, const std::string& dir, uint16_t universe_port,
+                                       const std::string& settings) {
+    const std::string prog = dir + "/prog";
+    std::filesystem::create_directories(prog);
+    std::filesystem::copy_file(binary, prog + "/zelnik", std::filesystem::copy_options::overwrite_existing);
+    write_file(prog + "/zelnik.ini",
+               "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe_port) + "\n" + settings);
+    setenv("ZELNIK_UNATTENDED", "1", 1);
+    return std::make_unique<Process>(prog + "/zelnik", std::vector<std::string>{}, prog, "browser");
 }
 
 bool wait_until(const std::function<bool()>& done, int ms) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,21 @@ uint16_t port_in_log(const std::string& log, const std::string& what);
 
 // What a shell command prints on standard output.
 std::string run_command(const std::string& command);
+
+// zelnik-server (`binary`) with its demo worlds in `dir`, on ports the system
+// picks; `universe` is its universe port once it runs, 0 when it did not
+// start within the time limit.
+struct DemoServer {
+    std::unique_ptr<Process> process;
+    uint16_t universe = 0;
+};
+DemoServer start_demo_server(const std::string& binary, const std::string& dir, const std::string& tag = "server");
+
+// The browser (`binary`) copied alone into `dir`/prog with a zelnik.ini that
+// points at the universe on `universe_port` and then holds `settings`,
+// started with nobody at the screen.
+std::unique_ptr<Process> start_browser(const std::string& binary, const std::string& dir, uint16_t universe_port,
+                                       const std::string& settings);
 
 // Polls `done` until it answers true or `ms` pass.
 bool wait_until(const std::function<bool()>& done, int ms);
