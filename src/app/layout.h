@@ -1,6 +1,8 @@
 // The main window's size and position, kept in [layout] of the settings.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/ui.h"
 
 namespace zk {
@@ -21,9 +23,21 @@ struct TrackLimits {
 };
 TrackLimits layout_track_limits(int screen_width, int screen_height);
 
-// Called by the main window on every move and resize; they write [layout].
-void layout_window_moved(const WindowRect& frame, bool minimized, bool maximized);
-void layout_window_resized(const WindowRect& frame, bool minimized, bool maximized, bool three_d_ready);
+// Called by the main window on every move and resize, with the millisecond
+// tick. A window being dragged reports hundreds of these a second, and each
+// write replaces and syncs zelnik.ini, so [layout] is written at most once a
+// second: the first change at once, later ones held until their second is
+// over (layout_update) or the end (layout_flush).
+constexpr uint32_t kLayoutWriteIntervalMs = 1000;
+void layout_window_moved(const WindowRect& frame, bool minimized, bool maximized, uint32_t now);
+void layout_window_resized(const WindowRect& frame, bool minimized, bool maximized, bool three_d_ready,
+                           uint32_t now);
+// Milliseconds until held values are due (0: now), or -1 when none are held.
+int layout_pending_ms(uint32_t now);
+// Writes held values once they are due.
+void layout_update(uint32_t now);
+// Writes held values now (the window closes or the program ends).
+void layout_flush();
 
 // [layout] maximized = 1: open maximised.
 bool layout_start_maximized();

@@ -120,29 +120,40 @@ void database_repair(Database* db, int error) {
     if (int rc = recreate(db); rc != 0) cannot_recover(rc);
 }
 
-// Finds the key. 1 with its position, 0 when absent; an engine error is
-// repaired and answers -1.
+// An engine error in an operation is repaired, except another program
+// holding the files: they are not damaged, and throwing them away would
+// destroy a store in use. The operation then just fails.
+void engine_failed(Database* db, int error) {
+    if (error != isam_err_busy) database_repair(db, error);
+}
+
+// The key the records of `key` belong to.
+IsamKey owner(const Database* db, const std::string& key) { return {key.data(), db->key_length}; }
+
+// Finds the key. 1 with its position, 0 when absent; an engine error
+// answers -1, repaired as above.
 int lookup(Database* db, const std::string& key, IsamPos& pos) {
     pos = isam_get_key(db->index_file, key.data());
     trace_engine(db, "GetKey");
     if (pos != 0) return 1;
     if (int error = isam_error(); error != 0) {
-        database_repair(db, error);
+        engine_failed(db, error);
         return -1;
     }
     return 0;
 }
 
 // Reads a found variable record: its length (0 when there is none to read)
-// and, if it fits, its bytes. 1 read, 0 not there or too large, -1 repaired.
-int read_variable(Database* db, IsamPos pos, size_t capacity, uint8_t* buffer, uint32_t& length) {
-    length = isam_vdata_length(db->data_file, pos);
+// and, if it fits, its bytes. 1 read, 0 not there or too large, -1 failed.
+int read_variable(Database* db, const std::string& key, IsamPos pos, size_t capacity, uint8_t* buffer,
+                  uint32_t& length) {
+    length = isam_vdata_length(db->data_file, pos, owner(db, key));
     trace_engine(db, "VDataLength");
     if (length == 0 || length > capacity) return 0;
-    int rc = isam_read_vdata(db->data_file, pos, buffer, length);
+    int rc = isam_read_vdata(db->data_file, pos, owner(db, key), buffer, length);
     trace_engine(db, "ReadVData");
     if (rc != 0) {
-        database_repair(db, isam_error());
+        engine_failed(db, isam_error());
         return -1;
     }
     return 1;
@@ -193,6 +204,8 @@ Database* database_open(const std::string& name, int key_length, int record_leng
             if (!opened) close_files(db);
         }
     }
+    // Held by another program: in use, not damaged, so never replaced.
+    if (rc == isam_err_busy) error = rc;
     if (!opened && error == 0) {
         // Missing or unusable: both files start over, silently.
         file_delete(data_path(db));
@@ -200,7 +213,7 @@ Database* database_open(const std::string& name, int key_length, int record_leng
         error = create_files(db);
     }
     if (error != 0) {
-        if (isam_error() != 0) error = isam_error();
+        if (isam_error() != 0 && error != isam_err_busy) error = isam_error();
         close_files(db);
         delete db;
         message_box("%s", load_message(130, product_name(), error));
@@ -228,20 +241,21 @@ int database_fetch(Database* db, std::string_view key, void* buffer, size_t buff
     if (!db || !buffer) return 0;
     trace_op("database_fetch", db);
     IsamPos pos = 0;
-    if (lookup(db, make_key(db, key), pos) != 1) return 0;
+    const std::string k = make_key(db, key);
+    if (lookup(db, k, pos) != 1) return 0;
     if (db->fixed) {
         if (buffer_size < static_cast<size_t>(db->record_length)) return 0;
-        int rc = isam_read_data(db->data_file, pos, buffer);
+        int rc = isam_read_data(db->data_file, pos, owner(db, k), buffer);
         trace_engine(db, "ReadData");
         if (rc != 0) {
-            database_repair(db, isam_error());
+            engine_failed(db, isam_error());
             return 0;
         }
         if (length) *length = db->record_length;
         return 1;
     }
     uint32_t size = 0;
-    if (read_variable(db, pos, buffer_size, static_cast<uint8_t*>(buffer), size) != 1) return 0;
+    if (read_variable(db, k, pos, buffer_size, static_cast<uint8_t*>(buffer), size) != 1) return 0;
     if (length) *length = static_cast<int>(size);
     return 1;
 }
@@ -252,8 +266,9 @@ int database_fetch_unknown(Database* db, std::string_view key, std::vector<uint8
     trace_op("database_fetch_unknown", db);
     if (db->fixed) return 0;
     IsamPos pos = 0;
-    if (lookup(db, make_key(db, key), pos) != 1) return 0;
-    uint32_t size = isam_vdata_length(db->data_file, pos);
+    const std::string k = make_key(db, key);
+    if (lookup(db, k, pos) != 1) return 0;
+    uint32_t size = isam_vdata_length(db->data_file, pos, owner(db, k));
     trace_engine(db, "VDataLength");
     if (size == 0) return 0;
     try {
@@ -261,11 +276,11 @@ int database_fetch_unknown(Database* db, std::string_view key, std::vector<uint8
     } catch (const std::bad_alloc&) {
         return 0;
     }
-    int rc = isam_read_vdata(db->data_file, pos, data.data(), size);
+    int rc = isam_read_vdata(db->data_file, pos, owner(db, k), data.data(), size);
     trace_engine(db, "ReadVData");
     if (rc != 0) {
         data.clear();
-        database_repair(db, isam_error());
+        engine_failed(db, isam_error());
         return 0;
     }
     return 1;
@@ -295,20 +310,21 @@ int database_store(Database* db, std::string_view key_text, const void* data, in
         if (length > 0) std::memcpy(record.data(), data, std::min<size_t>(static_cast<size_t>(length), record.size()));
         IsamPos at = old;
         if (fine && at == 0) {
-            at = isam_new_data(db->data_file);
+            at = isam_new_data(db->data_file, owner(db, key));
             fine = step(at == 0 ? -1 : 0, "NewData");
         }
-        fine = fine && step(isam_write_data(db->data_file, at, record.data()), "WriteData");
+        fine = fine && step(isam_write_data(db->data_file, at, owner(db, key), record.data()), "WriteData");
         if (fine && old == 0) fine = step(isam_add_key(db->index_file, key.data(), at, 0), "AddKey");
     } else {
         IsamPos fresh = 0;
         if (fine && length > 0) {
-            fresh = isam_new_vdata(db->data_file, static_cast<uint32_t>(length));
+            fresh = isam_new_vdata(db->data_file, static_cast<uint32_t>(length), owner(db, key));
             fine = step(fresh == 0 ? -1 : 0, "NewVData") &&
-                   step(isam_write_vdata(db->data_file, fresh, data, static_cast<uint32_t>(length)), "WriteVData");
+                   step(isam_write_vdata(db->data_file, fresh, owner(db, key), data, static_cast<uint32_t>(length)),
+                        "WriteVData");
         }
         if (fine && old != 0)
-            fine = step(isam_release_vdata(db->data_file, old), "ReleaseVData") &&
+            fine = step(isam_release_vdata(db->data_file, old, owner(db, key)), "ReleaseVData") &&
                    step(isam_delete_key(db->index_file, key.data(), old), "DeleteKey");
         if (fine && length > 0) fine = step(isam_add_key(db->index_file, key.data(), fresh, 0), "AddKey");
     }
@@ -316,7 +332,7 @@ int database_store(Database* db, std::string_view key_text, const void* data, in
     if (!fine) {
         int error = isam_error() != 0 ? isam_error() : -1;
         isam_abort();
-        database_repair(db, error);
+        engine_failed(db, error);
         return 0;
     }
     return 1;

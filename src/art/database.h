@@ -2,7 +2,9 @@
 // world data) kept as a pair of record-engine files "<name>.dat" and
 // "<name>.idx". Any engine error is met with one policy: tell the user,
 // throw the damaged store away, re-create it empty and carry on. The stores
-// are caches, so losing one costs downloads, never user data.
+// are caches, so losing one costs downloads, never user data. Files that
+// another program holds locked are not damaged and are never thrown away:
+// the operation fails instead.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +33,8 @@ struct Database {
 bool database_init();
 
 // Opens "<name>.dat" and "<name>.idx", creating both empty when they are
-// missing or either cannot be opened. `record_length` 0 or less means
+// missing or either cannot be opened; a pair held locked by another program
+// is left alone and counts as a fatal error. `record_length` 0 or less means
 // variable-length records. Null after the fatal-disk-error message (the
 // program is then asked to end) or when memory runs out.
 Database* database_open(const std::string& name, int key_length, int record_length, int data_extension,

@@ -32,6 +32,9 @@ constexpr size_t kIdleHandlesPerServer = 8;
 constexpr size_t kMaxHostLength = 255;
 constexpr size_t kMaxPathLength = 4096;
 constexpr size_t kDateSize = 40;
+// The body buffer starts this large (or at the announced length if smaller)
+// and doubles as bytes arrive: a length announced is not a length sent.
+constexpr uint32_t kFirstPiece = 65536;
 
 // A server: the easy handles that finished a request to it, each keeping
 // its connection alive for the next request. libcurl cannot share one
@@ -131,6 +134,7 @@ struct http_request {
     std::atomic<uint8_t*> buffer{nullptr};
     std::atomic<uint32_t> max{0};
     std::atomic<uint32_t> received{0};
+    std::atomic<uint32_t> capacity{0};
     std::atomic<uint32_t> length{0};
     std::atomic<uint32_t> status{0};
     std::atomic<uint32_t> activity{0};
@@ -142,13 +146,7 @@ struct http_request {
     std::atomic<bool> let_go{true};
 
     // Worker-only state of the response being parsed.
-    struct {
-        int status = 0;
-        bool has_length = false;
-        uint64_t length = 0;
-        bool has_location = false;
-        std::string date;
-    } parse;
+    HttpHead parse;
 };
 
 namespace {
@@ -193,17 +191,12 @@ void release(http_request* r) {
 // Steps after the final header block: status, length, limit, date, buffer.
 // False stops the transfer.
 bool on_headers(http_request* r) {
-    auto& p = r->parse;
+    const HttpHead& p = r->parse;
     r->activity.store(now_ms());
     if (r->abandoned.load()) return false;
     r->status.store(static_cast<uint32_t>(p.status));
-    if (p.status == 304) return finish(r, kHttpNotModified), false;
-    if (p.status == 404) return finish(r, kHttpNotFound), false;
-    if (p.status != 200) return finish(r, p.status > 0 ? p.status : kHttpErrorBase + CURLE_WEIRD_SERVER_REPLY), false;
-    if (!p.has_length) return finish(r, kHttpNoLength), false;
-    if (p.length == 0) return finish(r, kHttpEmpty), false;
-    uint32_t max = r->max.load();
-    if (p.length > kHttpHardMax || (max != 0 && p.length > max)) return finish(r, kHttpTooLarge), false;
+    int rc = http_head_result(p, r->max.load());
+    if (rc != kHttpInProgress) return finish(r, rc), false;
     r->length.store(static_cast<uint32_t>(p.length));
     {
         std::lock_guard<std::mutex> hold(r->date_lock);
@@ -211,68 +204,21 @@ bool on_headers(http_request* r) {
         if (p.date.size() < kDateSize) std::memcpy(r->date, p.date.data(), p.date.size());
     }
     r->activity.store(now_ms());
-    auto* buffer = static_cast<uint8_t*>(std::malloc(p.length));
+    uint32_t first = std::min(static_cast<uint32_t>(p.length), kFirstPiece);
+    auto* buffer = static_cast<uint8_t*>(std::malloc(first));
     if (!buffer) return finish(r, kHttpNoMemory), false;
     r->received.store(0);
+    r->capacity.store(first);
     r->buffer.store(buffer);
     return true;
 }
 
 size_t header_line(char* data, size_t size, size_t count, void* arg) {
     auto* r = static_cast<http_request*>(arg);
-    auto& p = r->parse;
     size_t n = size * count;
     if (stopping(r)) return 0;
-    std::string_view line(data, n);
-    if (line.rfind("HTTP/", 0) == 0) {
-        p = {};
-        size_t sp = line.find(' ');
-        int code = 0;
-        if (sp != std::string_view::npos) {
-            size_t i = sp + 1;
-            int digits = 0;
-            while (i < line.size() && digits < 3 && std::isdigit(static_cast<unsigned char>(line[i])))
-                code = code * 10 + (line[i++] - '0'), ++digits;
-            if (digits != 3) code = 0;
-        }
-        p.status = code;
-        return n;
-    }
-    if (ieq_prefix(line, "content-length:")) {
-        std::string_view v = trim(line.substr(15));
-        uint64_t value = 0;
-        bool ok = !v.empty();
-        for (char c : v) {
-            if (!std::isdigit(static_cast<unsigned char>(c))) {
-                ok = false;
-                break;
-            }
-            value = value * 10 + static_cast<unsigned>(c - '0');
-            if (value > (uint64_t{1} << 40)) value = uint64_t{1} << 40;  // too large either way
-        }
-        p.has_length = ok;
-        p.length = ok ? value : 0;
-        return n;
-    }
-    if (ieq_prefix(line, "last-modified:")) {
-        std::string_view v = trim(line.substr(14));
-        p.date.clear();
-        for (char c : v)
-            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) p.date.push_back(c);
-        return n;
-    }
-    if (ieq_prefix(line, "location:")) {
-        p.has_location = true;
-        return n;
-    }
-    if (trim(line).empty()) {
-        // Interim answers and redirects that libcurl follows are not ours.
-        if (p.status >= 100 && p.status < 200) return n;
-        bool redirect = p.status == 301 || p.status == 302 || p.status == 303 || p.status == 307 || p.status == 308;
-        if (redirect && p.has_location) return n;
-        return on_headers(r) ? n : 0;
-    }
-    return n;
+    if (!http_head_line(r->parse, std::string_view(data, n))) return n;
+    return on_headers(r) ? n : 0;
 }
 
 size_t body_data(char* data, size_t size, size_t count, void* arg) {
@@ -283,9 +229,23 @@ size_t body_data(char* data, size_t size, size_t count, void* arg) {
     if (!buffer) return 0;
     uint32_t received = r->received.load();
     uint32_t length = r->length.load();
+    uint32_t capacity = r->capacity.load();
     if (n > length - received) {
         finish(r, kHttpOverrun);
         return 0;
+    }
+    if (n > capacity - received) {
+        // Doubling, up to the announced length (which the limits bound).
+        uint64_t want = std::max(uint64_t{capacity} * 2, uint64_t{received} + n);
+        auto grown = static_cast<uint32_t>(std::min<uint64_t>(want, length));
+        auto* bigger = static_cast<uint8_t*>(std::realloc(buffer, grown));
+        if (!bigger) {
+            finish(r, kHttpNoMemory);
+            return 0;
+        }
+        buffer = bigger;
+        r->buffer.store(buffer);
+        r->capacity.store(grown);
     }
     std::memcpy(buffer + received, data, n);
     r->received.store(received + static_cast<uint32_t>(n));
@@ -475,6 +435,68 @@ bool date_ok(std::string_view date) {
 
 }  // namespace
 
+bool http_head_line(HttpHead& p, std::string_view line) {
+    if (line.rfind("HTTP/", 0) == 0) {
+        p = {};
+        size_t sp = line.find(' ');
+        int code = 0;
+        if (sp != std::string_view::npos) {
+            size_t i = sp + 1;
+            int digits = 0;
+            // A fourth digit makes it no status (and keeps the number small).
+            while (i < line.size() && digits < 4 && std::isdigit(static_cast<unsigned char>(line[i])))
+                code = code * 10 + (line[i++] - '0'), ++digits;
+            // Below 100 is no HTTP status, and would read as one of our result codes.
+            if (digits != 3 || code < 100) code = 0;
+        }
+        p.status = code;
+        return false;
+    }
+    if (ieq_prefix(line, "content-length:")) {
+        std::string_view v = trim(line.substr(15));
+        uint64_t value = 0;
+        bool ok = !v.empty();
+        for (char c : v) {
+            if (!std::isdigit(static_cast<unsigned char>(c))) {
+                ok = false;
+                break;
+            }
+            value = value * 10 + static_cast<unsigned>(c - '0');
+            if (value > (uint64_t{1} << 40)) value = uint64_t{1} << 40;  // too large either way
+        }
+        p.has_length = ok;
+        p.length = ok ? value : 0;
+        return false;
+    }
+    if (ieq_prefix(line, "last-modified:")) {
+        std::string_view v = trim(line.substr(14));
+        p.date.clear();
+        // One character more than the field holds marks a date too long to keep.
+        for (char c : v)
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f && p.date.size() < kDateSize) p.date.push_back(c);
+        return false;
+    }
+    if (ieq_prefix(line, "location:")) {
+        p.has_location = true;
+        return false;
+    }
+    if (!trim(line).empty()) return false;
+    // Interim answers and redirects that libcurl follows are not ours.
+    if (p.status >= 100 && p.status < 200) return false;
+    bool redirect = p.status == 301 || p.status == 302 || p.status == 303 || p.status == 307 || p.status == 308;
+    return !(redirect && p.has_location);
+}
+
+int http_head_result(const HttpHead& p, uint32_t max) {
+    if (p.status == 304) return kHttpNotModified;
+    if (p.status == 404) return kHttpNotFound;
+    if (p.status != 200) return p.status > 0 ? p.status : kHttpErrorBase + CURLE_WEIRD_SERVER_REPLY;
+    if (!p.has_length) return kHttpNoLength;
+    if (p.length == 0) return kHttpEmpty;
+    if (p.length > kHttpHardMax || (max != 0 && p.length > max)) return kHttpTooLarge;
+    return kHttpInProgress;
+}
+
 void proxy_init() {
     if (log_on(Trace::trace)) log_write("proxy_init");
     g_proxy = {};
@@ -642,6 +664,8 @@ void http_progress(const http_request* request, uint32_t* received, uint32_t* le
     if (received) *received = request->received.load();
     if (length) *length = request->length.load();
 }
+
+uint32_t http_capacity(const http_request* request) { return request->capacity.load(); }
 
 std::string http_state(const http_request* request) {
     if (!request->worker.load()) return "";

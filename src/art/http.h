@@ -1,11 +1,12 @@
 // The HTTP client: one GET of one object per request, its whole body read
-// into one buffer of the announced size by a worker thread of its own. The
-// main thread starts requests, polls their result code once per frame and
-// lets go of them with http_done.
+// by a worker thread of its own into one buffer that grows with the bytes
+// that arrive, up to the announced size. The main thread starts requests,
+// polls their result code once per frame and lets go of them with http_done.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zk {
 
@@ -34,6 +35,23 @@ constexpr uint32_t kHttpHardMax = 256u * 1024 * 1024;
 
 // Milliseconds without progress after which http_update cancels a request.
 constexpr uint32_t kHttpStallMs = 30000;
+
+// What the client keeps of a response's header block. libcurl hands the
+// lines over one by one; interim answers and followed redirects bring blocks
+// of their own, each starting at its status line.
+struct HttpHead {
+    int status = 0;           // 0 when the status line does not read
+    bool has_length = false;  // Content-Length read as a number
+    uint64_t length = 0;      // capped: a length this large is refused anyway
+    bool has_location = false;
+    std::string date;         // Last-Modified without control characters
+};
+// Takes one header line with its line break. True when the line ends the
+// block of the answer the request is about.
+bool http_head_line(HttpHead& head, std::string_view line);
+// What that block means for the request: kHttpInProgress when the body is
+// to be read, else the request's result.
+int http_head_result(const HttpHead& head, uint32_t max);
 
 // Reads the proxy settings and builds the proxy string.
 void proxy_init();
@@ -84,6 +102,8 @@ uint32_t http_size(const http_request* request);
 // a 304 answer.
 std::string http_date(const http_request* request);
 void http_progress(const http_request* request, uint32_t* received, uint32_t* length);
+// Bytes the body buffer holds room for (tests: it grows with what arrives).
+uint32_t http_capacity(const http_request* request);
 // Status text for the Downloads window ("" when no worker runs).
 std::string http_state(const http_request* request);
 // Lets go of a request; the caller must not touch it afterwards. Never waits.

@@ -25,6 +25,10 @@ constexpr size_t kMaxPassword = 255;
 constexpr size_t kZipHeader = 30;
 constexpr size_t kCryptHeader = 12;
 constexpr size_t kGzipHeader = 10;
+// Past this many bytes a member may not grow beyond kMaxRatio times its
+// archive: art compresses far less than that, a bomb far more.
+constexpr size_t kRatioFree = 8u * 1024 * 1024;
+constexpr size_t kMaxRatio = 200;
 
 std::string g_password;
 size_t g_limit = kZipDefaultLimit;
@@ -189,7 +193,7 @@ int zip_extract(const uint8_t* data, size_t length, const std::string& out_path,
         if (status != Z_OK && status != Z_STREAM_END) return kZipBadData;
         size_t produced = kWindow - z.avail_out;
         written += produced;
-        if (written > g_limit) return kZipBadData;
+        if (written > g_limit || (written > kRatioFree && written / kMaxRatio > length)) return kZipBadData;
         crc = crc32(crc, window.get(), static_cast<uInt>(produced));
         if (produced > 0 && !out.write_all(window.get(), produced)) return kZipCannotCreate;
     }

@@ -17,11 +17,12 @@ enum : int {
     kZipPassword = 4,       // encrypted, and no password or a wrong one
     kZipCannotCreate = 5,   // the output file cannot be written
     kZipNoMemory = 6,
-    kZipBadData = 7,        // invalid, truncated, over the limit, or CRC mismatch
+    kZipBadData = 7,        // invalid, truncated, over the limit or ratio, or CRC mismatch
     kZipNotArchive = 8,
 };
 
-// Members never inflate beyond this unless zip_set_limit says otherwise.
+// Members never inflate beyond this unless zip_set_limit says otherwise;
+// beyond 8 MiB they may also not be more than 200 times their archive.
 constexpr size_t kZipDefaultLimit = 64u * 1024 * 1024;
 
 // Writes the member to `out_path`: the file appears whole or not at all (an

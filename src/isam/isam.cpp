@@ -20,7 +20,10 @@ namespace {
 constexpr uint32_t kDataKind = 0x5a440000u;   // "ZD"
 constexpr uint32_t kIndexKind = 0x5a490000u;  // "ZI"
 
-constexpr const char* kDataSchema = "CREATE TABLE records(pos INTEGER PRIMARY KEY, body BLOB NOT NULL)";
+// Each record carries the key it belongs to, so that an index row left
+// pointing at a position another key now uses is caught, not believed.
+constexpr const char* kDataSchema =
+    "CREATE TABLE records(pos INTEGER PRIMARY KEY, owner BLOB NOT NULL, body BLOB NOT NULL)";
 constexpr const char* kIndexSchema =
     "CREATE TABLE keys(key BLOB PRIMARY KEY, pos INTEGER NOT NULL) WITHOUT ROWID";
 
@@ -33,6 +36,7 @@ enum Stmt {
     st_select,
     st_update,
     st_delete,
+    st_owner,
     // index files
     st_get,
     st_add,
@@ -51,7 +55,7 @@ struct File {
     sqlite3_stmt* stmt[st_count] = {};
     bool in_txn = false;          // holds a transaction of the current bracket
     IsamPos held = 0;             // st_select stands on this record's row
-    std::vector<IsamPos> released;      // committed releases not yet removed from disk
+    std::vector<IsamPos> released;      // committed releases whose removal failed, retried
     std::vector<IsamPos> released_new;  // releases of the current bracket
     std::vector<IsamPos> releasing;     // removed inside the open transaction
 };
@@ -74,17 +78,43 @@ void ok() {
     g_err2 = 0;
 }
 
+// How long a lock held by another program is waited for.
+constexpr int kBusyWaitMs = 500;
+constexpr int kLockPollMs = 10;
+
 bool damage(int rc) {
     int primary = rc & 0xff;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_FORMAT;
 }
 
+bool busy(int rc) {
+    int primary = rc & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
 // Engine code for a failed SQLite call: damage reads as damage whatever the
-// call was; running out of memory as such.
+// call was; a lock held elsewhere, or running out of memory, as such.
 int sqlite_fail(int code, int rc) {
     if ((rc & 0xff) == SQLITE_NOMEM) return fail(isam_err_memory, rc);
     if (damage(rc)) return fail(isam_err_read, rc);
+    if (busy(rc)) return fail(isam_err_busy, rc);
     return fail(code, rc);
+}
+
+// The same while opening, where damage means the file is not one of ours.
+int open_code(int rc) {
+    if (damage(rc)) return isam_err_not_engine_file;
+    return busy(rc) ? isam_err_busy : isam_err_open;
+}
+
+bool valid_owner(IsamKey owner) { return owner.bytes && owner.length >= 1 && owner.length <= kIsamMaxKey; }
+
+// Whether the blob in the statement's column is exactly the key's bytes.
+bool owned_by(sqlite3_stmt* s, int column, IsamKey owner) {
+    if (sqlite3_column_type(s, column) != SQLITE_BLOB) return false;
+    const void* bytes = sqlite3_column_blob(s, column);
+    return bytes && sqlite3_column_bytes(s, column) == owner.length &&
+           std::memcmp(bytes, owner.bytes, owner.length) == 0;
 }
 
 File* file_of(uint16_t n, bool want_index) {
@@ -142,11 +172,16 @@ void forget(File& f) {
 std::string journal_of(const std::string& path) { return path + "-journal"; }
 
 // Takes the file for this opener alone; another process, or another number
-// of this one, is refused.
+// of this one, is waited for a little and then refused as busy.
 int lock_file(File& f, int fd) {
     f.lock_fd = fd;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(isam_err_open, errno);
-    return 0;
+    for (int waited = 0;; waited += kLockPollMs) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+        const int err = errno;
+        if (err != EWOULDBLOCK && err != EINTR) return fail(isam_err_open, err);
+        if (waited >= kBusyWaitMs) return fail(isam_err_busy, err);
+        usleep(kLockPollMs * 1000);
+    }
 }
 
 uint32_t be(const unsigned char* p, int n) {
@@ -220,9 +255,14 @@ int configure(File& f, uint16_t mode) {
     sqlite3_extended_result_codes(f.db, 1);
     sqlite3_db_config(f.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(f.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_busy_timeout(f.db, kBusyWaitMs);
+    // NORMAL flushes the journal, then the file, before a commit ends, and a
+    // commit's new journal flushes the directory, where the journal of the
+    // one before was removed: commits reach the disk whole and in order.
+    // EXTRA also flushes that removal, so that a commit stays once it returns.
     std::string pragmas = "PRAGMA secure_delete=OFF; PRAGMA cell_size_check=ON; PRAGMA cache_size=" +
                           std::to_string(g_buffers) + "; PRAGMA synchronous=" +
-                          ((mode & kIsamWriteThrough) ? "FULL" : "OFF") + ";";
+                          ((mode & kIsamWriteThrough) ? "EXTRA" : "NORMAL") + ";";
     return exec(f.db, pragmas.c_str());
 }
 
@@ -244,10 +284,11 @@ int finish_setup(File& f) {
         Stmt id;
         const char* text;
     };
-    static const Sql kData[] = {{st_insert, "INSERT INTO records(body) VALUES(?1)"},
-                                {st_select, "SELECT body FROM records WHERE pos=?1"},
-                                {st_update, "UPDATE records SET body=?2 WHERE pos=?1"},
-                                {st_delete, "DELETE FROM records WHERE pos=?1"}};
+    static const Sql kData[] = {{st_insert, "INSERT INTO records(owner, body) VALUES(?1, ?2)"},
+                                {st_select, "SELECT owner, body FROM records WHERE pos=?1"},
+                                {st_update, "UPDATE records SET body=?2 WHERE pos=?1 AND owner=?3"},
+                                {st_delete, "DELETE FROM records WHERE pos=?1"},
+                                {st_owner, "SELECT owner FROM records WHERE pos=?1"}};
     static const Sql kIndex[] = {{st_get, "SELECT pos FROM keys WHERE key=?1"},
                                  {st_add, "INSERT INTO keys(key, pos) VALUES(?1, ?2)"},
                                  {st_remove, "DELETE FROM keys WHERE key=?1 AND pos=?2"}};
@@ -269,8 +310,8 @@ int check_new_file_number(uint16_t n) {
 }
 
 // Makes the file's pending writes part of the current bracket, or lets
-// them go straight to disk outside one; removes releases that earlier
-// brackets committed.
+// them go straight to disk outside one; removes releases whose removal
+// failed before.
 int write_begin(uint16_t n, File& f) {
     release_held(f);
     if (g_bracket && !f.in_txn) {
@@ -300,6 +341,25 @@ void leave_bracket(uint16_t n) {
     g_touched.erase(std::remove(g_touched.begin(), g_touched.end(), n), g_touched.end());
 }
 
+// Removes the file's committed releases in one transaction of their own;
+// what cannot be removed stays listed for the next write or the close.
+int remove_released(File& f) {
+    if (f.released.empty()) return 0;
+    release_held(f);
+    int rc = run(f.stmt[st_begin]);
+    for (auto it = f.released.begin(); rc == SQLITE_DONE && it != f.released.end(); ++it) {
+        sqlite3_bind_int64(f.stmt[st_delete], 1, *it);
+        rc = run(f.stmt[st_delete]);
+    }
+    if (rc == SQLITE_DONE) rc = run(f.stmt[st_commit]);
+    if (rc == SQLITE_DONE) {
+        f.released.clear();
+        return 0;
+    }
+    if (!sqlite3_get_autocommit(f.db)) run(f.stmt[st_rollback]);
+    return sqlite_fail(isam_err_write, rc);
+}
+
 // Answers SQLITE_ROW with the statement standing on the record, or
 // SQLITE_DONE when there is none.
 int select_record(File& f, IsamPos pos) {
@@ -316,15 +376,36 @@ int select_record(File& f, IsamPos pos) {
     return rc == SQLITE_DONE ? (reset_rc == SQLITE_OK ? rc : reset_rc) : rc;
 }
 
-// Selects the record at `pos` and hands out its bytes (valid until the row
-// is released); 0, or the engine error that was recorded.
-int select_body(File& f, IsamPos pos, const void** body, int* bytes) {
+// A record that is there but belongs to another key is damage.
+int foreign_record() { return fail(isam_err_read, SQLITE_CORRUPT); }
+
+// Selects the owner's record at `pos` and hands out its bytes (valid until
+// the row is released); 0, or the engine error that was recorded.
+int select_body(File& f, IsamPos pos, IsamKey owner, const void** body, int* bytes) {
     const int rc = select_record(f, pos);
     if (rc == SQLITE_DONE) return fail(isam_err_position, 0);
     if (rc != SQLITE_ROW) return sqlite_fail(isam_err_read, rc);
-    *body = sqlite3_column_blob(f.stmt[st_select], 0);
-    *bytes = sqlite3_column_bytes(f.stmt[st_select], 0);
+    if (!owned_by(f.stmt[st_select], 0, owner)) {
+        release_held(f);
+        return foreign_record();
+    }
+    *body = sqlite3_column_blob(f.stmt[st_select], 1);
+    *bytes = sqlite3_column_bytes(f.stmt[st_select], 1);
     return 0;
+}
+
+// Whether the owner's record is at `pos`: 0, or the engine error recorded.
+int check_owner(File& f, IsamPos pos, IsamKey owner) {
+    release_held(f);
+    sqlite3_stmt* s = f.stmt[st_owner];
+    sqlite3_bind_int64(s, 1, pos);
+    int rc = sqlite3_step(s);
+    const bool mine = rc == SQLITE_ROW && owned_by(s, 0, owner);
+    int reset_rc = sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    if (rc == SQLITE_ROW && reset_rc == SQLITE_OK) return mine ? 0 : foreign_record();
+    if (rc == SQLITE_DONE && reset_rc == SQLITE_OK) return fail(isam_err_position, 0);
+    return sqlite_fail(isam_err_read, rc == SQLITE_ROW || rc == SQLITE_DONE ? reset_rc : rc);
 }
 
 }  // namespace
@@ -384,12 +465,12 @@ int isam_open_file(uint16_t n, const char* path, uint16_t mode) {
     };
     int rc = sqlite3_open_v2(path, &f.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) return refuse(isam_err_open, rc);
-    if ((rc = configure(f, mode)) != SQLITE_OK) return refuse(damage(rc) ? isam_err_not_engine_file : isam_err_open, rc);
+    if ((rc = configure(f, mode)) != SQLITE_OK) return refuse(open_code(rc), rc);
 
     int64_t app = 0, version = 0;
     if ((rc = query_int(f.db, "PRAGMA application_id", app)) != SQLITE_OK ||
         (rc = query_int(f.db, "PRAGMA user_version", version)) != SQLITE_OK)
-        return refuse(damage(rc) ? isam_err_not_engine_file : isam_err_open, rc);
+        return refuse(open_code(rc), rc);
     const uint32_t id = static_cast<uint32_t>(app);
     const uint32_t kind = id & 0xffff0000u;
     if (kind != kDataKind && kind != kIndexKind) return refuse(isam_err_not_engine_file, 0);
@@ -409,9 +490,9 @@ int isam_open_file(uint16_t n, const char* path, uint16_t mode) {
     }
     bool matches = false;
     if ((rc = schema_matches(f.db, f.index, matches)) != SQLITE_OK)
-        return refuse(damage(rc) ? isam_err_not_engine_file : isam_err_open, rc);
+        return refuse(open_code(rc), rc);
     if (!matches || !header_fits(fd)) return refuse(isam_err_not_engine_file, 0);
-    if ((rc = finish_setup(f)) != SQLITE_OK) return refuse(damage(rc) ? isam_err_not_engine_file : isam_err_open, rc);
+    if ((rc = finish_setup(f)) != SQLITE_OK) return refuse(open_code(rc), rc);
 
     f.open = true;
     g_files[n] = std::move(f);
@@ -488,20 +569,7 @@ int isam_close_file(uint16_t n, uint16_t /*mode*/) {
     release_held(f);
     rollback(f);
     leave_bracket(n);
-    int result = 0;
-    if (!f.released.empty()) {
-        // Remove what committed brackets released, in one transaction.
-        int rc = run(f.stmt[st_begin]);
-        for (auto it = f.released.begin(); rc == SQLITE_DONE && it != f.released.end(); ++it) {
-            sqlite3_bind_int64(f.stmt[st_delete], 1, *it);
-            rc = run(f.stmt[st_delete]);
-        }
-        if (rc == SQLITE_DONE) rc = run(f.stmt[st_commit]);
-        if (rc != SQLITE_DONE) {
-            if (!sqlite3_get_autocommit(f.db)) run(f.stmt[st_rollback]);
-            result = sqlite_fail(isam_err_write, rc);
-        }
-    }
+    const int result = remove_released(f);
     forget(f);
     return result;
 }
@@ -588,10 +656,11 @@ int isam_delete_key(uint16_t n, const void* key, IsamPos pos) {
 
 namespace {
 
-IsamPos insert_record(uint16_t n, File& f, uint32_t length) {
+IsamPos insert_record(uint16_t n, File& f, uint32_t length, IsamKey owner) {
     if (write_begin(n, f)) return 0;
     sqlite3_stmt* s = f.stmt[st_insert];
-    sqlite3_bind_zeroblob(s, 1, static_cast<int>(length));
+    sqlite3_bind_blob(s, 1, owner.bytes, owner.length, SQLITE_STATIC);
+    sqlite3_bind_zeroblob(s, 2, static_cast<int>(length));
     int rc = run(s);
     if (rc != SQLITE_DONE) {
         sqlite_fail(isam_err_write, rc);
@@ -600,21 +669,23 @@ IsamPos insert_record(uint16_t n, File& f, uint32_t length) {
     return sqlite3_last_insert_rowid(f.db);
 }
 
-int update_record(uint16_t n, File& f, IsamPos pos, const void* buffer, uint32_t length) {
+int update_record(uint16_t n, File& f, IsamPos pos, IsamKey owner, const void* buffer, uint32_t length) {
     if (pos <= 0 || is_released(f, pos)) return fail(isam_err_position, 0);
     if (int rc = write_begin(n, f)) return rc;
     sqlite3_stmt* s = f.stmt[st_update];
     sqlite3_bind_int64(s, 1, pos);
     sqlite3_bind_blob(s, 2, buffer, static_cast<int>(length), SQLITE_STATIC);
+    sqlite3_bind_blob(s, 3, owner.bytes, owner.length, SQLITE_STATIC);
     int rc = run(s);
     if (rc != SQLITE_DONE) return sqlite_fail(isam_err_write, rc);
-    if (sqlite3_changes(f.db) != 1) return fail(isam_err_position, 0);
+    // Nothing changed: no record there, or another key's.
+    if (sqlite3_changes(f.db) != 1) return check_owner(f, pos, owner) ? g_err : fail(isam_err_write, 0);
     return 0;
 }
 
 }  // namespace
 
-IsamPos isam_new_data(uint16_t n) {
+IsamPos isam_new_data(uint16_t n, IsamKey owner) {
     ok();
     File* f = file_of(n, false);
     if (!f) return 0;
@@ -622,18 +693,22 @@ IsamPos isam_new_data(uint16_t n) {
         fail(isam_err_file_number, n);
         return 0;
     }
-    return insert_record(n, *f, static_cast<uint32_t>(f->record_length));
+    if (!valid_owner(owner)) {
+        fail(isam_err_argument, 0);
+        return 0;
+    }
+    return insert_record(n, *f, static_cast<uint32_t>(f->record_length), owner);
 }
 
-int isam_read_data(uint16_t n, IsamPos pos, void* buffer) {
+int isam_read_data(uint16_t n, IsamPos pos, IsamKey owner, void* buffer) {
     ok();
     File* f = file_of(n, false);
     if (!f) return g_err;
     if (f->record_length == 0) return fail(isam_err_file_number, n);
-    if (!buffer || pos <= 0) return fail(isam_err_argument, 0);
+    if (!buffer || pos <= 0 || !valid_owner(owner)) return fail(isam_err_argument, 0);
     const void* body = nullptr;
     int bytes = 0;
-    if (int rc = select_body(*f, pos, &body, &bytes)) return rc;
+    if (int rc = select_body(*f, pos, owner, &body, &bytes)) return rc;
     int result = 0;
     if (bytes != f->record_length || !body)
         result = fail(isam_err_read, 0);  // a fixed record of another length is damage
@@ -643,16 +718,16 @@ int isam_read_data(uint16_t n, IsamPos pos, void* buffer) {
     return result;
 }
 
-int isam_write_data(uint16_t n, IsamPos pos, const void* buffer) {
+int isam_write_data(uint16_t n, IsamPos pos, IsamKey owner, const void* buffer) {
     ok();
     File* f = file_of(n, false);
     if (!f) return g_err;
     if (f->record_length == 0) return fail(isam_err_file_number, n);
-    if (!buffer) return fail(isam_err_argument, 0);
-    return update_record(n, *f, pos, buffer, static_cast<uint32_t>(f->record_length));
+    if (!buffer || !valid_owner(owner)) return fail(isam_err_argument, 0);
+    return update_record(n, *f, pos, owner, buffer, static_cast<uint32_t>(f->record_length));
 }
 
-IsamPos isam_new_vdata(uint16_t n, uint32_t length) {
+IsamPos isam_new_vdata(uint16_t n, uint32_t length, IsamKey owner) {
     ok();
     File* f = file_of(n, false);
     if (!f) return 0;
@@ -660,19 +735,23 @@ IsamPos isam_new_vdata(uint16_t n, uint32_t length) {
         fail(isam_err_file_number, n);
         return 0;
     }
-    if (length == 0 || length > kIsamMaxRecord) {
+    if (length == 0 || length > kIsamMaxRecord || !valid_owner(owner)) {
         fail(isam_err_argument, 0);
         return 0;
     }
-    return insert_record(n, *f, length);
+    return insert_record(n, *f, length, owner);
 }
 
-uint32_t isam_vdata_length(uint16_t n, IsamPos pos) {
+uint32_t isam_vdata_length(uint16_t n, IsamPos pos, IsamKey owner) {
     ok();
     File* f = file_of(n, false);
     if (!f) return 0;
     if (f->record_length != 0) {
         fail(isam_err_file_number, n);
+        return 0;
+    }
+    if (!valid_owner(owner)) {
+        fail(isam_err_argument, 0);
         return 0;
     }
     if (pos <= 0 || is_released(*f, pos)) {
@@ -681,7 +760,7 @@ uint32_t isam_vdata_length(uint16_t n, IsamPos pos) {
     }
     const void* body = nullptr;
     int bytes = 0;
-    if (select_body(*f, pos, &body, &bytes)) return 0;
+    if (select_body(*f, pos, owner, &body, &bytes)) return 0;
     if (bytes <= 0 || static_cast<uint32_t>(bytes) > kIsamMaxRecord) {
         release_held(*f);
         fail(isam_err_read, 0);
@@ -691,16 +770,16 @@ uint32_t isam_vdata_length(uint16_t n, IsamPos pos) {
     return static_cast<uint32_t>(bytes);
 }
 
-int isam_read_vdata(uint16_t n, IsamPos pos, void* buffer, uint32_t length) {
+int isam_read_vdata(uint16_t n, IsamPos pos, IsamKey owner, void* buffer, uint32_t length) {
     ok();
     File* f = file_of(n, false);
     if (!f) return g_err;
     if (f->record_length != 0) return fail(isam_err_file_number, n);
+    if ((!buffer && length > 0) || !valid_owner(owner)) return fail(isam_err_argument, 0);
     if (pos <= 0 || is_released(*f, pos)) return fail(isam_err_position, 0);
-    if (!buffer && length > 0) return fail(isam_err_argument, 0);
     const void* body = nullptr;
     int bytes = 0;
-    if (int rc = select_body(*f, pos, &body, &bytes)) return rc;
+    if (int rc = select_body(*f, pos, owner, &body, &bytes)) return rc;
     int result = 0;
     if (bytes < 0 || static_cast<uint32_t>(bytes) < length || (length > 0 && !body))
         result = fail(isam_err_argument, bytes);
@@ -710,25 +789,24 @@ int isam_read_vdata(uint16_t n, IsamPos pos, void* buffer, uint32_t length) {
     return result;
 }
 
-int isam_write_vdata(uint16_t n, IsamPos pos, const void* buffer, uint32_t length) {
+int isam_write_vdata(uint16_t n, IsamPos pos, IsamKey owner, const void* buffer, uint32_t length) {
     ok();
     File* f = file_of(n, false);
     if (!f) return g_err;
     if (f->record_length != 0) return fail(isam_err_file_number, n);
-    if ((!buffer && length > 0) || length == 0 || length > kIsamMaxRecord) return fail(isam_err_argument, 0);
-    return update_record(n, *f, pos, buffer, length);
+    if ((!buffer && length > 0) || length == 0 || length > kIsamMaxRecord || !valid_owner(owner))
+        return fail(isam_err_argument, 0);
+    return update_record(n, *f, pos, owner, buffer, length);
 }
 
-int isam_release_vdata(uint16_t n, IsamPos pos) {
+int isam_release_vdata(uint16_t n, IsamPos pos, IsamKey owner) {
     ok();
     File* f = file_of(n, false);
     if (!f) return g_err;
     if (f->record_length != 0) return fail(isam_err_file_number, n);
+    if (!valid_owner(owner)) return fail(isam_err_argument, 0);
     if (pos <= 0 || is_released(*f, pos)) return fail(isam_err_position, 0);
-    int rc = select_record(*f, pos);
-    release_held(*f);
-    if (rc == SQLITE_DONE) return fail(isam_err_position, 0);
-    if (rc != SQLITE_ROW) return sqlite_fail(isam_err_read, rc);
+    if (int rc = check_owner(*f, pos, owner)) return rc;
     if (g_bracket) {
         // Kept on disk until the bracket's index changes are durable.
         f->released_new.push_back(pos);
@@ -736,7 +814,7 @@ int isam_release_vdata(uint16_t n, IsamPos pos) {
     }
     if (int wrc = write_begin(n, *f)) return wrc;
     sqlite3_bind_int64(f->stmt[st_delete], 1, pos);
-    rc = run(f->stmt[st_delete]);
+    int rc = run(f->stmt[st_delete]);
     if (rc != SQLITE_DONE) return sqlite_fail(isam_err_write, rc);
     return 0;
 }
@@ -768,7 +846,10 @@ int isam_commit() {
         }
         rollback(f);
     }
-    // Releases become due only once every file of the bracket is durable.
+    // Releases become due only once every file of the bracket is durable,
+    // and go at once: a list kept for later would die with the process and
+    // leave the records on disk for good. A removal that fails is retried by
+    // the file's next write or its close; the bracket itself stands.
     for (File& f : g_files) {
         if (result == 0 && f.open && !f.released_new.empty()) {
             f.released.insert(f.released.end(), f.released_new.begin(), f.released_new.end());
@@ -778,6 +859,11 @@ int isam_commit() {
     }
     g_touched.clear();
     g_bracket = false;
+    if (result == 0) {
+        for (File& f : g_files)
+            if (f.open) remove_released(f);
+        ok();
+    }
     return result;
 }
 

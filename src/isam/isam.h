@@ -7,13 +7,24 @@
 // errno behind the failure). Between calls no journal file stays beside a
 // file; after a crash the next open rolls back what was half done.
 //
+// Every record belongs to the key it was created for, and every call on a
+// record names that key: a record found to belong to another key (an index
+// that outlived its data, say) is damage, answered with isam_err_read and
+// never handed out.
+//
 // Writes made between isam_begin() and isam_commit() become durable together
 // per file, files committed in the order they were first written, and a
-// variable record released inside such a bracket is only removed from disk
-// after the bracket's later commits. So a caller that writes the new record,
+// variable record released inside such a bracket is removed from disk by one
+// more commit after the bracket's. So a caller that writes the new record,
 // then re-points the index, then releases the old record leaves, whatever
 // moment the process dies at, the old or the new state, never a key that
-// points at nothing.
+// points at nothing. A power failure keeps that order for files in one
+// directory: each commit is flushed before the next begins. Without
+// write-through the last commits may then be missing (the files hold an
+// earlier state); with write-through a commit is on disk when it returns.
+//
+// A file that another program holds locked is waited for a short while and
+// then refused with isam_err_busy, which says nothing about the file's health.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +56,7 @@ enum IsamError : int {
     isam_ok = 0,
     isam_err_not_initialised = 101,  // isam_init not called, or files still open
     isam_err_file_number = 102,      // bad number, file not open, or the wrong kind of file
-    isam_err_open = 103,             // missing, unreadable, or held by another opener
+    isam_err_open = 103,             // missing or unreadable
     isam_err_not_engine_file = 104,  // not a database, damaged header, truncated, foreign schema
     isam_err_create = 105,
     isam_err_read = 106,             // damage met while reading
@@ -58,6 +69,13 @@ enum IsamError : int {
     isam_err_memory = 113,
     isam_err_commit = 114,
     isam_err_in_use = 115,           // file number already open, or a bracket already begun
+    isam_err_busy = 116,             // locked by another opener for longer than the engine waits
+};
+
+// The key a record belongs to: `length` bytes (1 to kIsamMaxKey).
+struct IsamKey {
+    const void* bytes = nullptr;
+    uint16_t length = 0;
 };
 
 // Sets the engine up: page cache buffers per file, room for `files` open
@@ -96,17 +114,17 @@ int isam_add_key(uint16_t index, const void* key, IsamPos pos, int mode);
 int isam_delete_key(uint16_t index, const void* key, IsamPos pos);
 
 // Fixed-length records.
-IsamPos isam_new_data(uint16_t data);
-int isam_read_data(uint16_t data, IsamPos pos, void* buffer);
-int isam_write_data(uint16_t data, IsamPos pos, const void* buffer);
+IsamPos isam_new_data(uint16_t data, IsamKey owner);
+int isam_read_data(uint16_t data, IsamPos pos, IsamKey owner, void* buffer);
+int isam_write_data(uint16_t data, IsamPos pos, IsamKey owner, const void* buffer);
 
 // Variable-length records.
-IsamPos isam_new_vdata(uint16_t data, uint32_t length);
-uint32_t isam_vdata_length(uint16_t data, IsamPos pos);  // 0 on error
+IsamPos isam_new_vdata(uint16_t data, uint32_t length, IsamKey owner);
+uint32_t isam_vdata_length(uint16_t data, IsamPos pos, IsamKey owner);  // 0 on error
 // Reads the first `length` bytes of the record (at most its length).
-int isam_read_vdata(uint16_t data, IsamPos pos, void* buffer, uint32_t length);
-int isam_write_vdata(uint16_t data, IsamPos pos, const void* buffer, uint32_t length);
-int isam_release_vdata(uint16_t data, IsamPos pos);
+int isam_read_vdata(uint16_t data, IsamPos pos, IsamKey owner, void* buffer, uint32_t length);
+int isam_write_vdata(uint16_t data, IsamPos pos, IsamKey owner, const void* buffer, uint32_t length);
+int isam_release_vdata(uint16_t data, IsamPos pos, IsamKey owner);
 
 // Brackets a group of writes (see above). Not nested.
 int isam_begin();

@@ -1,8 +1,12 @@
 #include "net/cgi.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
 #include <deque>
 
 #include "app/log.h"
@@ -30,20 +34,49 @@ void cgi_hand_in(const std::string& command_line) {
     if (!command_line.empty()) g_pending = command_line.substr(0, kCgiLineLimit);
 }
 
+namespace {
+
+// The first bytes of a regular file; false for anything else. A name handed
+// in may point at a FIFO, a terminal or a device: opening and reading those
+// could block the main thread for ever, so they are neither opened nor read.
+bool read_head(const std::string& path, char* buffer, size_t size, size_t& got) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Swapped for something else since the stat?
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    got = 0;
+    while (ok && got < size) {
+        ssize_t n = read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+bool cgi_teleport_line(std::string_view head, std::string& command) {
+    // The first line, as a C text line reads: up to a line break or a NUL.
+    head = head.substr(0, std::min(head.find_first_of(std::string_view("\n\0", 2)), kCgiLineLimit));
+    while (!head.empty() && head.back() == '\r') head.remove_suffix(1);
+    if (head.size() < 8 || strncasecmp(head.data(), "teleport", 8) != 0) return false;
+    command.assign(head.substr(0, head.find(',')));
+    return true;
+}
+
 void cgi_update() {
     if (g_pending.empty()) return;
     const std::string path = g_pending;
     g_pending.clear();
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) return;
-    char line[kCgiLineLimit + 1] = {};
-    bool got = std::fgets(line, sizeof line, f) != nullptr;
-    std::fclose(f);
-    if (!got) return;
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    if (strncasecmp(text.c_str(), "teleport", 8) != 0) return;
-    text = text.substr(0, text.find(','));
+    char head[kCgiLineLimit];
+    size_t got = 0;
+    std::string text;
+    if (!read_head(path, head, sizeof head, got) || !cgi_teleport_line(std::string_view(head, got), text)) return;
     if (log_on(Trace::trace)) log_write("cgi_update (%s)", text.c_str());
     g_commands.push_back(text);
 }

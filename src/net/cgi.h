@@ -3,13 +3,18 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace zk {
 
 void cgi_init(const std::string& command_line);
 void cgi_register_window();
-// Task "cgi": reads a pending file and queues its teleport.
+// Task "cgi": reads the first line of a pending file and queues its
+// teleport. Only regular files are read; anything else is dropped at once.
 void cgi_update();
+// The command of a file that begins `head` (its first bytes): the first
+// line up to its first comma when it begins with "teleport" in any case.
+bool cgi_teleport_line(std::string_view head, std::string& command);
 void cgi_term();
 // A second start's command line: it replaces any file still pending.
 void cgi_hand_in(const std::string& command_line);

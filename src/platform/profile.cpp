@@ -188,7 +188,11 @@ bool profile_write(const std::string& path, std::string_view section, std::strin
         if (access(path.c_str(), F_OK) == 0) return false;
         text.clear();
     }
-    return file_replace(path, profile_edit(text, section, key, value));
+    std::string edited = profile_edit(text, section, key, value);
+    // Windows are moved and options applied with values the file already
+    // holds; those need no rewrite and no sync.
+    if (edited == text) return true;
+    return file_replace(path, edited);
 }
 
 }  // namespace zk

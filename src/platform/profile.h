@@ -25,7 +25,8 @@ long profile_read_int(const std::string& path, std::string_view section, std::st
 // Sets `key` in `section` to `value`, creating the file, section or key as
 // needed. Line breaks in the value are turned into blanks so a value can
 // never make lines of its own. False when the file cannot be written; the
-// old file is then left untouched.
+// old file is then left untouched. A write that would change nothing leaves
+// the file alone.
 bool profile_write(const std::string& path, std::string_view section, std::string_view key,
                    std::string_view value);
 

@@ -5,7 +5,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <map>
+#include <memory>
+#include <new>
+#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "render/io.h"
@@ -15,12 +21,26 @@ namespace zk {
 
 namespace {
 
+// What one shape may cost. A shape comes from a stranger's server, and
+// prototypes replay their statements, so a few KB of text could otherwise
+// ask for hours of work or gigabytes. The largest real models run to some
+// tens of thousands of statements and a few MB of geometry; anything beyond
+// these limits fails the read with render_error_too_large.
+constexpr size_t kMaxTextBytes = 64u * 1024 * 1024;
+constexpr size_t kMaxStatements = 300'000;    // executed, prototype replays included
+constexpr size_t kMaxWords = 2'000'000;       // in the statements executed
+constexpr size_t kMaxMemory = 16u << 20;      // vertices, polygons, materials, clumps, recorded prototypes
+constexpr size_t kMaxLookups = 512;           // texture and mask names looked for on disk
 constexpr int kMaxClumpDepth = 64;
 constexpr int kMaxProtoDepth = 8;
 constexpr int kMaxTransformDepth = 256;
 constexpr int kMaxSides = 256;
 constexpr int kMaxDensity = 64;
 constexpr int kMaxPolygonVertices = 4096;
+// Words of a line past this many are dropped: no statement uses them.
+constexpr size_t kMaxLineWords = kMaxPolygonVertices + 8;
+// What the allocator adds to each block, in the memory counted.
+constexpr size_t kHeapItem = 16;
 
 bool iequal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -43,6 +63,14 @@ bool parse_float(std::string_view s, float& out) {
 }
 
 bool parse_int(std::string_view s, long long& out) {
+    // Most are plain integers; anything else counts by its value as a float.
+    const char* b = s.data() + (!s.empty() && s[0] == '+');
+    long long n;
+    auto r = std::from_chars(b, s.data() + s.size(), n);
+    if (r.ec == std::errc() && r.ptr == s.data() + s.size() && n >= -2'000'000'000 && n <= 2'000'000'000) {
+        out = n;
+        return true;
+    }
     float f;
     if (!parse_float(s, f) || f != std::floor(f) || std::fabs(f) > 2e9f) return false;
     out = static_cast<long long>(f);
@@ -50,6 +78,23 @@ bool parse_int(std::string_view s, long long& out) {
 }
 
 using Line = std::vector<std::string_view>;
+using Body = std::vector<Line>;
+
+// Equal for materials of the same look (`same_look`).
+size_t look_hash(const RwMaterial& m) {
+    size_t h = std::hash<std::string>()(m.texture_name) ^ (std::hash<std::string>()(m.mask_name) << 1);
+    auto mix = [&h](uint64_t v) { h = (h ^ v) * 0x100000001b3ull; };
+    for (float f : {m.r, m.g, m.b, m.ambient, m.diffuse, m.specular, m.opacity}) {
+        f += 0.0f;  // -0 and +0 look the same
+        uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        mix(bits);
+    }
+    mix(uint64_t(m.light) | uint64_t(m.geometry) << 8 | uint64_t(m.texture_modes) << 16 |
+        uint64_t(m.material_modes) << 24);
+    mix(reinterpret_cast<uintptr_t>(m.texture));
+    return h;
+}
 
 struct Scope {
     RwClump* clump;
@@ -66,6 +111,8 @@ public:
     }
 
     RwClump* read(std::string_view text, std::string* error);
+    // The read failed on one of the limits of what a shape may cost.
+    bool too_large() const { return too_large_; }
 
 private:
     bool statement(const Line& t, int proto_depth);
@@ -81,77 +128,106 @@ private:
     }
     RwClump* current();
     Scope& scope() { return scopes_.back(); }
-    uint32_t material_index();
-    RwTexture* texture(const std::string& name);
+    bool material_index(uint32_t& index);
+    bool texture(const std::string& name, RwTexture*& out);
     bool add_vertex(RwV3 p, float u, float v);
-    bool add_polygon(const std::vector<long long>& indices, int tag, bool relative);
+    bool add_polygon(const long long* indices, size_t n, int tag, bool relative);
     bool read_tag(const Line& t, size_t at, int& tag);
-    bool primitive(const Line& t);
-    bool budget_vertices(size_t n) {
-        if (total_vertices_ + n > kRwxMaxVertices) return fail("too many vertices");
-        return true;
+    bool primitive(const Line& t, std::string_view k);
+    bool over_budget(const std::string& why) {
+        too_large_ = true;
+        return fail(why);
     }
+    bool budget_memory(size_t bytes) {
+        memory_ += bytes;
+        return memory_ <= kMaxMemory || over_budget("too much geometry");
+    }
+    bool budget_vertices(size_t n) { return budget_memory(n * sizeof(RwVertex)); }
+    bool budget_lookup() { return ++lookups_ <= kMaxLookups || over_budget("too many textures"); }
 
     RwClump* root_ = nullptr;
     std::vector<Scope> scopes_;
     std::vector<RwMatrix> transform_stack_;
-    std::map<std::string, std::vector<Line>> protos_;
-    std::vector<Line>* proto_ = nullptr;  // the prototype being recorded
+    // Instances replay a body in place; redefining the prototype meanwhile
+    // cannot pull it away from under them.
+    std::map<std::string, std::shared_ptr<const Body>> protos_;
+    std::shared_ptr<Body> proto_;          // the prototype being recorded
+    std::string proto_name_;
     size_t floor_ = 1;                     // scopes a ClumpEnd may not close
     std::map<std::string, RwTexture*> textures_;
-    size_t total_vertices_ = 0, total_polygons_ = 0;
+    std::set<std::string> missing_masks_;
+    // Per clump, its materials' indices by `look_hash`.
+    std::unordered_map<const RwClump*, std::unordered_multimap<size_t, uint32_t>> looks_;
+    std::vector<long long> indices_;       // of the polygon statement being read
+    size_t statements_ = 0, words_ = 0, memory_ = 0, lookups_ = 0;
     int line_no_ = 0;
     std::string error_;
+    bool too_large_ = false;
 };
 
 RwClump* ShapeReader::current() {
     if (scopes_.back().clump) return scopes_.back().clump;
     // Geometry outside any clump goes into the root, made when needed.
-    if (!root_) root_ = rw_clump_create();
+    if (!root_) {
+        root_ = rw_clump_create();
+        memory_ += sizeof(RwClump) + kHeapItem;
+    }
     scopes_.back().clump = root_;
     return root_;
 }
 
-RwTexture* ShapeReader::texture(const std::string& name) {
+// Each name is looked for once per shape, found or not.
+bool ShapeReader::texture(const std::string& name, RwTexture*& out) {
     auto it = textures_.find(name);
-    if (it != textures_.end()) return it->second;
-    RwTexture* t = rw_texture_read_named(name);
-    textures_[name] = t;
-    return t;
-}
-
-uint32_t ShapeReader::material_index() {
-    RwClump* c = current();
-    const RwMaterial& m = scope().material;
-    for (size_t i = 0; i < c->materials.size(); ++i)
-        if (c->materials[i].same_look(m)) return uint32_t(i);
-    c->materials.push_back(m);
-    rw_texture_add_reference(m.texture);
-    return uint32_t(c->materials.size() - 1);
-}
-
-bool ShapeReader::add_vertex(RwV3 p, float u, float v) {
-    if (!budget_vertices(1)) return false;
-    RwV3 q = transform_point(scope().ctm, p);
-    if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z)) return fail("vertex out of range");
-    current()->vertices.push_back({q, u, v});
-    ++total_vertices_;
+    if (it == textures_.end()) {
+        if (!rw_texture_find(name) && !budget_lookup()) return false;
+        it = textures_.emplace(name, rw_texture_read_named(name)).first;
+    }
+    out = it->second;
     return true;
 }
 
-bool ShapeReader::add_polygon(const std::vector<long long>& indices, int tag, bool relative) {
+// Polygons of one look share a material, found without a scan of them all.
+bool ShapeReader::material_index(uint32_t& index) {
     RwClump* c = current();
-    if (++total_polygons_ > kRwxMaxPolygons) return fail("too many polygons");
+    const RwMaterial& m = scope().material;
+    const size_t hash = look_hash(m);
+    auto& looks = looks_[c];
+    for (auto [it, end] = looks.equal_range(hash); it != end; ++it)
+        if (c->materials[it->second].same_look(m)) {
+            index = it->second;
+            return true;
+        }
+    if (!budget_memory(sizeof(RwMaterial) + m.texture_name.size() + m.mask_name.size() + kHeapItem * 3))
+        return false;
+    c->materials.push_back(m);
+    rw_texture_add_reference(m.texture);
+    index = uint32_t(c->materials.size() - 1);
+    looks.emplace(hash, index);
+    return true;
+}
+
+bool ShapeReader::add_vertex(RwV3 p, float u, float v) {
+    RwV3 q = transform_point(scope().ctm, p);
+    if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z)) return fail("vertex out of range");
+    current()->vertices.push_back({q, u, v});
+    return true;
+}
+
+bool ShapeReader::add_polygon(const long long* indices, size_t n, int tag, bool relative) {
+    RwClump* c = current();
+    if (!budget_memory(sizeof(RwPolygon) + kHeapItem + n * sizeof(uint32_t))) return false;
     const size_t base = relative ? scope().vertex_base : 0;
     const size_t have = c->vertices.size() - std::min(base, c->vertices.size());
     RwPolygon p;
     p.tag = tag;
-    p.v.reserve(indices.size());
-    for (long long i : indices) {
+    p.v.reserve(n);
+    for (size_t k = 0; k < n; ++k) {
+        const long long i = indices[k];
         if (i < 1 || size_t(i) > have) return fail("vertex index " + std::to_string(i) + " out of range");
         p.v.push_back(uint32_t(base + size_t(i) - 1));
     }
-    p.material = material_index();
+    if (!material_index(p.material)) return false;
     c->polygons.push_back(std::move(p));
     return true;
 }
@@ -167,19 +243,23 @@ bool ShapeReader::read_tag(const Line& t, size_t at, int& tag) {
 }
 
 // Simple solids around the origin, in the current material and transform.
-bool ShapeReader::primitive(const Line& t) {
-    const std::string_view k = t[0];
+bool ShapeReader::primitive(const Line& t, std::string_view k) {
     const size_t first = current()->vertices.size();
     auto vert = [&](float x, float y, float z, float u, float v) {
         return add_vertex({x, y, z}, u, v);
     };
-    auto poly = [&](std::vector<long long> idx) {
-        for (long long& i : idx) i += static_cast<long long>(first) + 1;
-        return add_polygon(idx, 0, false);
+    auto poly_n = [&](long long* idx, size_t n) {
+        for (size_t i = 0; i < n; ++i) idx[i] += static_cast<long long>(first) + 1;
+        return add_polygon(idx, n, 0, false);
+    };
+    auto poly = [&](std::initializer_list<long long> corners) {
+        long long idx[4];
+        std::copy(corners.begin(), corners.end(), idx);
+        return poly_n(idx, corners.size());
     };
     auto sides_ok = [&](long long n) { return n >= 3 && n <= kMaxSides ? true : fail("bad side count"); };
     const float two_pi = 6.2831853f;
-    if (iequal(k, "block")) {
+    if (k == "block") {
         float s[3];
         if (!floats(t, 1, 3, s)) return false;
         const float x = s[0] / 2, y = s[1] / 2, z = s[2] / 2;
@@ -201,8 +281,8 @@ bool ShapeReader::primitive(const Line& t) {
         }
         return true;
     }
-    if (iequal(k, "cone") || iequal(k, "cylinder")) {
-        const bool cone = iequal(k, "cone");
+    if (k == "cone" || k == "cylinder") {
+        const bool cone = k == "cone";
         float a[3];
         long long n;
         if (!floats(t, 1, cone ? 2 : 3, a)) return false;
@@ -222,10 +302,10 @@ bool ShapeReader::primitive(const Line& t) {
         std::vector<long long> bottom, top;
         for (long long i = n - 1; i >= 0; --i) bottom.push_back(2 * i);
         for (long long i = 0; i < n; ++i) top.push_back(2 * i + 1);
-        if (!poly(bottom)) return false;
-        return cone || poly(top);
+        if (!poly_n(bottom.data(), bottom.size())) return false;
+        return cone || poly_n(top.data(), top.size());
     }
-    if (iequal(k, "disc")) {
+    if (k == "disc") {
         float a[2];
         long long n;
         if (!floats(t, 1, 2, a)) return false;
@@ -239,10 +319,10 @@ bool ShapeReader::primitive(const Line& t) {
                 return false;
             idx.push_back(i);
         }
-        return poly(idx);
+        return poly_n(idx.data(), idx.size());
     }
-    if (iequal(k, "sphere") || iequal(k, "hemisphere")) {
-        const bool half = iequal(k, "hemisphere");
+    if (k == "sphere" || k == "hemisphere") {
+        const bool half = k == "hemisphere";
         float r;
         long long d;
         if (!floats(t, 1, 1, &r)) return false;
@@ -277,20 +357,28 @@ bool ShapeReader::primitive(const Line& t) {
 }
 
 bool ShapeReader::statement(const Line& t, int proto_depth) {
-    const std::string_view k = t[0];
+    if (++statements_ > kMaxStatements) return over_budget("too many statements");
+    if ((words_ += t.size()) > kMaxWords) return over_budget("too many words in statements");
+    // The keyword in lower case, once; a longer word is no keyword.
+    char key[24];
+    const size_t key_size = t[0].size() <= sizeof key ? t[0].size() : 0;
+    for (size_t i = 0; i < key_size; ++i) key[i] = char(std::tolower(static_cast<unsigned char>(t[0][i])));
+    const std::string_view k(key, key_size);
     // While a prototype is being defined its statements are only recorded.
     if (proto_) {
-        if (iequal(k, "protoend")) {
-            proto_ = nullptr;
+        if (k == "protoend") {
+            protos_[proto_name_] = std::move(proto_);
             return true;
         }
-        if (iequal(k, "protobegin")) return fail("prototype inside a prototype");
+        if (k == "protobegin") return fail("prototype inside a prototype");
+        if (!budget_memory(sizeof(Line) + kHeapItem + t.size() * sizeof(std::string_view))) return false;
         proto_->push_back(t);
         return true;
     }
-    if (iequal(k, "modelbegin") || iequal(k, "modelend")) return true;
-    if (iequal(k, "clumpbegin")) {
+    if (k == "modelbegin" || k == "modelend") return true;
+    if (k == "clumpbegin") {
         if (scopes_.size() > kMaxClumpDepth) return fail("clumps nested too deeply");
+        if (!budget_memory(sizeof(RwClump) + kHeapItem)) return false;
         RwClump* c = rw_clump_create();
         RwClump* parent = scopes_.back().clump;
         if (parent) rw_clump_add_child(parent, c);
@@ -302,22 +390,20 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         scopes_.push_back(s);
         return true;
     }
-    if (iequal(k, "clumpend")) {
+    if (k == "clumpend") {
         if (scopes_.size() <= floor_) return fail("ClumpEnd without ClumpBegin");
         scopes_.pop_back();
         return true;
     }
-    if (iequal(k, "protobegin")) {
+    if (k == "protobegin") {
         if (t.size() < 2) return fail("prototype without a name");
-        std::string name(t[1]);
-        for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-        auto& lines = protos_[name];
-        lines.clear();
-        proto_ = &lines;
+        proto_name_ = t[1];
+        for (char& c : proto_name_) c = char(std::tolower(static_cast<unsigned char>(c)));
+        proto_ = std::make_shared<Body>();
         return true;
     }
-    if (iequal(k, "protoend")) return fail("ProtoEnd without ProtoBegin");
-    if (iequal(k, "protoinstance") || iequal(k, "protoinstancegeometry")) {
+    if (k == "protoend") return fail("ProtoEnd without ProtoBegin");
+    if (k == "protoinstance" || k == "protoinstancegeometry") {
         if (t.size() < 2) return fail("prototype instance without a name");
         std::string name(t[1]);
         for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -332,32 +418,32 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         scopes_.push_back(s);
         // The instance scope shares the clump; clumps opened inside it are
         // closed with it.
-        const std::vector<Line> lines = it->second;
+        const std::shared_ptr<const Body> body = it->second;
         const size_t old_floor = floor_;
         floor_ = depth + 1;
-        for (const Line& l : lines)
+        for (const Line& l : *body)
             if (!statement(l, proto_depth + 1)) return false;
         floor_ = old_floor;
         scopes_.resize(depth);
         return true;
     }
-    if (iequal(k, "transformbegin") || iequal(k, "jointtransformbegin")) {
+    if (k == "transformbegin" || k == "jointtransformbegin") {
         if (transform_stack_.size() >= kMaxTransformDepth) return fail("transforms nested too deeply");
         transform_stack_.push_back(scope().ctm);
         return true;
     }
-    if (iequal(k, "transformend") || iequal(k, "jointtransformend")) {
+    if (k == "transformend" || k == "jointtransformend") {
         if (!transform_stack_.empty()) {
             scope().ctm = transform_stack_.back();
             transform_stack_.pop_back();
         }
         return true;
     }
-    if (iequal(k, "identity")) {
+    if (k == "identity") {
         scope().ctm = scope().base;
         return true;
     }
-    if (iequal(k, "transform")) {
+    if (k == "transform") {
         float m[16];
         if (!floats(t, 1, 16, m)) return false;
         RwMatrix mat;
@@ -365,31 +451,31 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         scope().ctm = scope().base * mat;
         return true;
     }
-    if (iequal(k, "translate") || iequal(k, "scale")) {
+    if (k == "translate" || k == "scale") {
         float v[3];
         if (!floats(t, 1, 3, v)) return false;
-        scope().ctm = scope().ctm * (iequal(k, "scale") ? matrix_scale(v[0], v[1], v[2])
+        scope().ctm = scope().ctm * (k == "scale" ? matrix_scale(v[0], v[1], v[2])
                                                         : matrix_translation(v[0], v[1], v[2]));
         return true;
     }
-    if (iequal(k, "rotate")) {
+    if (k == "rotate") {
         float v[4];
         if (!floats(t, 1, 4, v)) return false;
         scope().ctm = scope().ctm * matrix_rotation({v[0], v[1], v[2]}, v[3]);
         return true;
     }
-    if (iequal(k, "vertex") || iequal(k, "vertexext")) {
+    if (k == "vertex" || k == "vertexext") {
         float p[3], uv[2] = {0, 0};
         if (!floats(t, 1, 3, p)) return false;
         if (t.size() > 4 && iequal(t[4], "uv") && !floats(t, 5, 2, uv)) return false;
-        return add_vertex({p[0], p[1], p[2]}, uv[0], uv[1]);
+        return budget_vertices(1) && add_vertex({p[0], p[1], p[2]}, uv[0], uv[1]);
     }
-    if (iequal(k, "triangle") || iequal(k, "triangleext") || iequal(k, "quad") || iequal(k, "quadext") ||
-        iequal(k, "polygon") || iequal(k, "polygonext")) {
+    if (k == "triangle" || k == "triangleext" || k == "quad" || k == "quadext" ||
+        k == "polygon" || k == "polygonext") {
         size_t first = 1, n;
-        if (std::tolower(static_cast<unsigned char>(k[0])) == 't') {
+        if (k[0] == 't') {
             n = 3;
-        } else if (std::tolower(static_cast<unsigned char>(k[0])) == 'q') {
+        } else if (k[0] == 'q') {
             n = 4;
         } else {
             long long count;
@@ -399,15 +485,16 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
             first = 2;
         }
         if (t.size() < first + n) return fail("missing vertex indices");
-        std::vector<long long> idx(n);
+        indices_.resize(n);
         for (size_t i = 0; i < n; ++i)
-            if (!parse_int(t[first + i], idx[i])) return fail("bad vertex index '" + std::string(t[first + i]) + "'");
+            if (!parse_int(t[first + i], indices_[i]))
+                return fail("bad vertex index '" + std::string(t[first + i]) + "'");
         int tag;
         if (!read_tag(t, first + n, tag)) return false;
-        return add_polygon(idx, tag, true);
+        return add_polygon(indices_.data(), n, tag, true);
     }
     RwMaterial& m = scope().material;
-    if (iequal(k, "color")) {
+    if (k == "color") {
         float c[3];
         if (!floats(t, 1, 3, c)) return false;
         m.r = std::clamp(c[0], 0.0f, 1.0f);
@@ -415,7 +502,7 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         m.b = std::clamp(c[2], 0.0f, 1.0f);
         return true;
     }
-    if (iequal(k, "surface")) {
+    if (k == "surface") {
         float s[3];
         if (!floats(t, 1, 3, s)) return false;
         m.ambient = s[0];
@@ -423,17 +510,17 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         m.specular = s[2];
         return true;
     }
-    if (iequal(k, "ambient") || iequal(k, "diffuse") || iequal(k, "specular") || iequal(k, "opacity")) {
+    if (k == "ambient" || k == "diffuse" || k == "specular" || k == "opacity") {
         float v;
         if (!floats(t, 1, 1, &v)) return false;
-        float& target = iequal(k, "ambient") ? m.ambient
-                        : iequal(k, "diffuse") ? m.diffuse
-                        : iequal(k, "specular") ? m.specular
-                                                : m.opacity;
-        target = iequal(k, "opacity") ? std::clamp(v, 0.0f, 1.0f) : v;
+        float& target = k == "ambient"    ? m.ambient
+                        : k == "diffuse"  ? m.diffuse
+                        : k == "specular" ? m.specular
+                                          : m.opacity;
+        target = k == "opacity" ? std::clamp(v, 0.0f, 1.0f) : v;
         return true;
     }
-    if (iequal(k, "texture") || iequal(k, "textureext")) {
+    if (k == "texture" || k == "textureext") {
         m.texture = nullptr;
         m.texture_name.clear();
         m.mask_name.clear();
@@ -441,27 +528,30 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         std::string name(t[1].substr(0, t[1].find('.')));
         if (!rw_name_is_safe(name)) return true;  // never becomes a path
         m.texture_name = name;
-        m.texture = texture(name);
+        if (!texture(name, m.texture)) return false;
         for (size_t i = 2; i + 1 < t.size(); ++i)
             if (iequal(t[i], "mask")) {
                 std::string mask(t[i + 1].substr(0, t[i + 1].find('.')));
                 if (!rw_name_is_safe(mask)) break;
                 m.mask_name = mask;
-                if (m.texture && !m.texture->mask) {
+                if (m.texture && !m.texture->mask && !missing_masks_.count(mask)) {
+                    if (!budget_lookup()) return false;
                     if (RwRaster* r = rw_raster_read_named(mask)) {
                         rw_texture_mask(m.texture, r);
                         rw_raster_destroy(r);
+                    } else {
+                        missing_masks_.insert(mask);
                     }
                 }
                 break;
             }
         return true;
     }
-    if (iequal(k, "lightsampling")) {
+    if (k == "lightsampling") {
         if (t.size() > 1) m.light = iequal(t[1], "vertex") ? RwLightSampling::vertex : RwLightSampling::facet;
         return true;
     }
-    if (iequal(k, "geometrysampling")) {
+    if (k == "geometrysampling") {
         if (t.size() > 1)
             m.geometry = iequal(t[1], "wireframe")    ? RwGeometrySampling::wireframe
                          : iequal(t[1], "pointcloud") ? RwGeometrySampling::pointcloud
@@ -474,45 +564,45 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         if (iequal(w, "filter")) return rw_texture_filter;
         return 0;
     };
-    if (iequal(k, "texturemode") || iequal(k, "texturemodes")) {
+    if (k == "texturemode" || k == "texturemodes") {
         m.texture_modes = 0;
         for (size_t i = 1; i < t.size(); ++i) m.texture_modes |= texture_mode(t[i]);
         return true;
     }
-    if (iequal(k, "addtexturemode")) {
+    if (k == "addtexturemode") {
         for (size_t i = 1; i < t.size(); ++i) m.texture_modes |= texture_mode(t[i]);
         return true;
     }
-    if (iequal(k, "removetexturemode")) {
+    if (k == "removetexturemode") {
         for (size_t i = 1; i < t.size(); ++i) m.texture_modes &= uint8_t(~texture_mode(t[i]));
         return true;
     }
-    if (iequal(k, "materialmode") || iequal(k, "materialmodes") || iequal(k, "addmaterialmode") ||
-        iequal(k, "removematerialmode")) {
+    if (k == "materialmode" || k == "materialmodes" || k == "addmaterialmode" ||
+        k == "removematerialmode") {
         uint8_t bits = 0;
         for (size_t i = 1; i < t.size(); ++i)
             if (iequal(t[i], "double")) bits |= rw_material_double;
-        if (iequal(k, "addmaterialmode")) m.material_modes |= bits;
-        else if (iequal(k, "removematerialmode")) m.material_modes &= uint8_t(~bits);
+        if (k == "addmaterialmode") m.material_modes |= bits;
+        else if (k == "removematerialmode") m.material_modes &= uint8_t(~bits);
         else m.material_modes = bits;
         return true;
     }
-    if (iequal(k, "tag")) {
+    if (k == "tag") {
         long long v;
         if (t.size() < 2 || !parse_int(t[1], v)) return fail("bad tag");
         current()->tag = int(v);
         return true;
     }
-    if (iequal(k, "axisalignment")) {
+    if (k == "axisalignment") {
         if (t.size() > 1)
             current()->alignment = iequal(t[1], "zorientx")    ? RwAxisAlignment::zorient_x
                                    : iequal(t[1], "zorientxy") ? RwAxisAlignment::zorient_xy
                                                                : RwAxisAlignment::none;
         return true;
     }
-    if (iequal(k, "block") || iequal(k, "cone") || iequal(k, "cylinder") || iequal(k, "disc") ||
-        iequal(k, "sphere") || iequal(k, "hemisphere"))
-        return primitive(t);
+    if (k == "block" || k == "cone" || k == "cylinder" || k == "disc" ||
+        k == "sphere" || k == "hemisphere")
+        return primitive(t, k);
     return true;  // statements we do not know are skipped
 }
 
@@ -534,7 +624,7 @@ RwClump* ShapeReader::read(std::string_view text, std::string* error) {
                 ++i;
             size_t s = i;
             while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])) && line[i] != ',') ++i;
-            if (i > s) tokens.push_back(line.substr(s, i - s));
+            if (i > s && tokens.size() < kMaxLineWords) tokens.push_back(line.substr(s, i - s));
         }
         if (tokens.empty()) continue;
         if (line.find('\0') != std::string_view::npos) {
@@ -558,16 +648,25 @@ RwClump* ShapeReader::read(std::string_view text, std::string* error) {
 }  // namespace
 
 RwClump* rw_read_shape_text(std::string_view text, std::string* error) {
-    if (text.size() > kRwxMaxBytes) {
+    if (text.size() > kMaxTextBytes) {
         render_set_error(render_error_too_large);
         if (error) *error = "shape text too large";
         return nullptr;
     }
     std::string why;
-    ShapeReader reader;
-    RwClump* c = reader.read(text, &why);
+    RwClump* c = nullptr;
+    int code = render_error_bad_shape;
+    try {
+        ShapeReader reader;
+        c = reader.read(text, &why);
+        if (reader.too_large()) code = render_error_too_large;
+    } catch (const std::bad_alloc&) {  // the budgets should never let it come to this
+        c = nullptr;
+        why = "out of memory";
+        code = render_error_out_of_memory;
+    }
     if (!c) {
-        render_set_error(why.find("too many") != std::string::npos ? render_error_too_large : render_error_bad_shape);
+        render_set_error(code);
         if (error) *error = why;
     }
     return c;
@@ -575,7 +674,7 @@ RwClump* rw_read_shape_text(std::string_view text, std::string* error) {
 
 RwClump* rw_read_shape(const std::string& path, std::string* error) {
     std::string text;
-    if (!rw_read_file(path, text, kRwxMaxBytes)) {
+    if (!rw_read_file(path, text, kMaxTextBytes)) {
         render_set_error(render_error_no_file);
         if (error) *error = "cannot read " + path;
         return nullptr;

@@ -8,13 +8,10 @@
 
 namespace zk {
 
-// Largest shape text read, and the bounds on what one shape may build.
-constexpr size_t kRwxMaxBytes = 64u * 1024 * 1024;
-constexpr size_t kRwxMaxVertices = 2u * 1024 * 1024;
-constexpr size_t kRwxMaxPolygons = 2u * 1024 * 1024;
-
 // Reads a shape into a new clump hierarchy; none on failure, with the
-// library's last error set and, when asked, a line-numbered reason.
+// library's last error set and, when asked, a line-numbered reason. A shape
+// that would cost more work or memory than any real model (the limits are
+// in rwx.cpp) fails with render_error_too_large.
 // Texture names are resolved when read: a texture already loaded under the
 // name, or "<name>.bmp" from the texture search path; a texture that cannot
 // be found leaves the polygon untextured (its name is kept).

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "render/io.h"
 #include "render/library.h"
@@ -144,6 +145,8 @@ constexpr uint16_t kClumpFormat = 1;
 constexpr uint16_t kTextureFormat = 1;
 constexpr int kMaxDepth = 64;
 constexpr uint32_t kMaxPolygonVertices = 4096;
+// Texture names of one hierarchy looked for on disk: twice what a shape may.
+constexpr size_t kMaxTextureLookups = 1024;
 
 class Writer {
 public:
@@ -313,10 +316,29 @@ RwClump* decode_clump(Reader& r, int depth) {
         rw_clump_destroy(c);
         return nullptr;
     }
-    // Textures only once the whole clump is known to be sound.
-    for (RwMaterial& m : c->materials)
-        if (!m.texture_name.empty()) m.texture = rw_texture_read_named(m.texture_name);
     return c;
+}
+
+// The materials' textures, once the whole hierarchy is known to be sound:
+// each name is looked for once however many materials name it.
+bool resolve_textures(RwClump* root) {
+    std::map<std::string, RwTexture*> seen;  // one reference each, let go at the end
+    size_t lookups = 0;
+    const bool ok = rw_clump_for_all(root, [&](RwClump* c) {
+        for (RwMaterial& m : c->materials) {
+            if (m.texture_name.empty()) continue;
+            auto it = seen.find(m.texture_name);
+            if (it == seen.end()) {
+                if (!rw_texture_find(m.texture_name) && ++lookups > kMaxTextureLookups) return false;
+                it = seen.emplace(m.texture_name, rw_texture_read_named(m.texture_name)).first;
+            }
+            m.texture = it->second;
+            rw_texture_add_reference(m.texture);
+        }
+        return true;
+    });
+    for (auto& [name, t] : seen) rw_texture_destroy(t);
+    return ok;
 }
 
 void encode_raster(Writer& w, const RwRaster* r) {
@@ -374,7 +396,8 @@ RwClump* rw_clump_decode(const uint8_t* data, size_t size) {
     Reader r(data, size);
     if (r.u16() != kClumpFormat) return nullptr;
     RwClump* c = decode_clump(r, 0);
-    if (c && r.left() != 0) {  // trailing bytes mean a damaged payload
+    // Trailing bytes mean a damaged payload.
+    if (c && (r.left() != 0 || !resolve_textures(c))) {
         rw_clump_destroy(c);
         return nullptr;
     }

@@ -62,16 +62,20 @@ std::optional<Citizen> Citizens::by_number(uint32_t number) {
 }
 
 uint32_t Citizens::add(const std::string& name, const std::string& password, const std::string& email) {
+    return add_hashed(name, password_hash(password), email);
+}
+
+uint32_t Citizens::add_hashed(const std::string& name, const std::string& hash, const std::string& email) {
     Stmt s(db_, "INSERT INTO citizen (name, email, password, created) VALUES (?1, ?2, ?3, ?4)");
-    s.bind_text(1, name).bind_text(2, email).bind_text(3, password_hash(password)).bind(4, static_cast<int64_t>(time(nullptr)));
+    s.bind_text(1, name).bind_text(2, email).bind_text(3, hash).bind(4, static_cast<int64_t>(time(nullptr)));
     if (!s.done()) return 0;
     return static_cast<uint32_t>(sqlite3_last_insert_rowid(db_));
 }
 
-bool Citizens::update(uint32_t number, const std::string& name, const std::string& password,
-                      const std::string& email) {
+bool Citizens::update_hashed(uint32_t number, const std::string& name, const std::string& hash,
+                             const std::string& email) {
     Stmt s(db_, "UPDATE citizen SET name = ?1, email = ?2, password = ?3 WHERE number = ?4");
-    s.bind_text(1, name).bind_text(2, email).bind_text(3, password_hash(password)).bind(4, static_cast<int64_t>(number));
+    s.bind_text(1, name).bind_text(2, email).bind_text(3, hash).bind(4, static_cast<int64_t>(number));
     return s.done() && sqlite3_changes(db_) == 1;
 }
 

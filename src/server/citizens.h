@@ -37,9 +37,11 @@ public:
     // Names compare without regard to case.
     std::optional<Citizen> by_name(const std::string& name);
     std::optional<Citizen> by_number(uint32_t number);
-    // The new citizen's number, 0 on failure.
+    // The new citizen's number, 0 on failure. add hashes the password on
+    // the caller's thread; the others take the hash made by password_hash.
     uint32_t add(const std::string& name, const std::string& password, const std::string& email);
-    bool update(uint32_t number, const std::string& name, const std::string& password, const std::string& email);
+    uint32_t add_hashed(const std::string& name, const std::string& hash, const std::string& email);
+    bool update_hashed(uint32_t number, const std::string& name, const std::string& hash, const std::string& email);
 
     bool telegram_add(uint32_t to, uint32_t from, const std::string& text);
     // The oldest unread telegram of `to`, marked read.

@@ -18,8 +18,10 @@
 #include "server/world_server.h"
 #include "server/world_store.h"
 
+#include <algorithm>
 #include <memory>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -166,6 +168,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Password hashing gets the cores the loop does not need.
+    config.hash_threads = std::clamp(std::thread::hardware_concurrency(), 2u, 5u) - 1;
     Citizens citizens;
     if (std::string e = citizens.open(data + "/universe.db"); !e.empty()) {
         std::fprintf(stderr, "zelnik-server: %s\n", e.c_str());

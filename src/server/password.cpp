@@ -12,7 +12,6 @@ namespace zk::server {
 
 namespace {
 
-constexpr int kIterations = 60000;
 constexpr size_t kSaltBytes = 16;
 constexpr size_t kHashBytes = 32;
 
@@ -45,12 +44,13 @@ bool derive(const std::string& password, const unsigned char* salt, size_t salt_
 
 }  // namespace
 
-std::string password_hash(const std::string& password) {
+std::string password_hash(const std::string& password, int iterations) {
     unsigned char salt[kSaltBytes];
     unsigned char hash[kHashBytes];
+    if (iterations < 1000) iterations = 1000;  // password_verify takes no fewer
     if (RAND_bytes(salt, sizeof salt) != 1) std::abort();  // no randomness: refuse to store weak hashes
-    if (!derive(password, salt, sizeof salt, kIterations, hash)) std::abort();
-    return "pbkdf2-sha256$" + std::to_string(kIterations) + "$" + hex(salt, sizeof salt) + "$" +
+    if (!derive(password, salt, sizeof salt, iterations, hash)) std::abort();
+    return "pbkdf2-sha256$" + std::to_string(iterations) + "$" + hex(salt, sizeof salt) + "$" +
            hex(hash, sizeof hash);
 }
 

@@ -5,8 +5,11 @@
 
 namespace zk::server {
 
-// "pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>"
-std::string password_hash(const std::string& password);
+constexpr int kPasswordIterations = 60000;
+
+// "pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>". Slow on purpose (about
+// 15 ms): never call either on the loop that serves clients.
+std::string password_hash(const std::string& password, int iterations = kPasswordIterations);
 bool password_verify(const std::string& password, const std::string& stored);
 
 }  // namespace zk::server

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -28,7 +29,14 @@ std::string address_text(uint32_t address) {
     return buf;
 }
 
+namespace {
+std::atomic<bool> g_log_quiet{false};
+}
+
+void server_log_quiet(bool quiet) { g_log_quiet = quiet; }
+
 void server_log(const char* format, ...) {
+    if (g_log_quiet) return;
     char text[2048];
     va_list args;
     va_start(args, format);
@@ -88,17 +96,22 @@ std::string Service::listen_on(const std::string& address, uint16_t port) {
 }
 
 void Service::collect(std::vector<pollfd>& fds) {
+    if (wake_fd_ >= 0) fds.push_back({wake_fd_, POLLIN, 0});
     listener_index_ = fds.size();
     fds.push_back({listener_, POLLIN, 0});
     first_client_fd_ = fds.size();
     for (auto& c : clients_) {
-        short events = POLLIN;
+        // A waiting client is not read: its bytes stay with the kernel,
+        // which in turn slows the sender. Its hanging up is still noticed.
+        short events = c->waiting ? POLLRDHUP : POLLIN;
         if (!c->out.empty()) events |= POLLOUT;
         fds.push_back({c->fd, events, 0});
     }
 }
 
 void Service::dispatch(const std::vector<pollfd>& fds, int64_t now) {
+    now_ = now;
+    on_wake();
     // Clients present when the array was built map to it one to one.
     const size_t known = fds.size() > first_client_fd_ ? fds.size() - first_client_fd_ : 0;
     const size_t n = std::min(known, clients_.size());
@@ -106,7 +119,10 @@ void Service::dispatch(const std::vector<pollfd>& fds, int64_t now) {
         Client& c = *clients_[i];
         const pollfd& p = fds[first_client_fd_ + i];
         if (p.fd != c.fd) continue;
-        if (p.revents & (POLLIN | POLLHUP | POLLERR)) read_client(c, now);
+        if (c.waiting && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            close_client(c, "closed by peer");
+        else if (!c.waiting && (p.revents & (POLLIN | POLLHUP | POLLERR)))
+            read_client(c, now);
         if (c.fd >= 0 && (p.revents & POLLOUT)) write_client(c);
     }
     for (auto& c : clients_) {
@@ -134,29 +150,47 @@ void Service::accept_all(int64_t now) {
         }
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        auto c = std::make_unique<Client>();
-        c->fd = fd;
-        c->peer_address = ntohl(sa.sin_addr.s_addr);
-        c->peer_port = ntohs(sa.sin_port);
-        c->last_activity_ms = now;
-        c->id = next_id_++;
-        log("connection %llu from %s:%u", static_cast<unsigned long long>(c->id),
-            address_text(c->peer_address).c_str(), c->peer_port);
-        clients_.push_back(std::move(c));
-        on_open(*clients_.back());
+        adopt(fd, ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port), now);
     }
+}
+
+Client& Service::adopt(int fd, uint32_t peer_address, uint16_t peer_port, int64_t now) {
+    auto c = std::make_unique<Client>();
+    c->fd = fd;
+    c->peer_address = peer_address;
+    c->peer_port = peer_port;
+    c->last_activity_ms = now;
+    c->id = next_id_++;
+    log("connection %llu from %s:%u", static_cast<unsigned long long>(c->id), address_text(c->peer_address).c_str(),
+        c->peer_port);
+    clients_.push_back(std::move(c));
+    Client& added = *clients_.back();
+    on_open(added);
+    return added;
+}
+
+void Service::receive(Client& c, std::string_view bytes, int64_t now) {
+    now_ = now;
+    c.last_activity_ms = now;
+    if (c.closing || c.fd < 0) return;  // draining before close
+    c.in.append(bytes);
+    on_data(c);
+}
+
+Client* Service::find_client(uint64_t id) {
+    for (auto& c : clients_)
+        if (c->id == id && c->fd >= 0) return c.get();
+    return nullptr;
 }
 
 void Service::read_client(Client& c, int64_t now) {
     char buf[16384];
-    for (;;) {
+    for (size_t taken = 0; taken < kReadPerPass;) {
         ssize_t n = recv(c.fd, buf, sizeof buf, 0);
         if (n > 0) {
-            c.last_activity_ms = now;
-            if (c.closing) continue;  // draining before close
-            c.in.append(buf, static_cast<size_t>(n));
-            on_data(c);
-            if (c.fd < 0) return;
+            taken += static_cast<size_t>(n);
+            receive(c, std::string_view(buf, static_cast<size_t>(n)), now);
+            if (c.fd < 0 || c.waiting) return;
             continue;
         }
         if (n == 0) {

@@ -38,7 +38,12 @@ struct Payload {
 }  // namespace
 
 UniverseServer::UniverseServer(Citizens& citizens, UniverseConfig config)
-    : Service("universe", "universe"), citizens_(citizens), config_(config) {}
+    : Service("universe", "universe"),
+      citizens_(citizens),
+      config_(config),
+      hashing_(config.hash_threads, config.max_queued_hashes) {
+    watch(hashing_.wake_fd());
+}
 
 void UniverseServer::add_world(const std::string& name, uint32_t address, uint16_t port) {
     worlds_.push_back({name, address, port});
@@ -70,7 +75,9 @@ void UniverseServer::reply(Client& c, uint8_t code, uint8_t rc, const std::strin
 
 void UniverseServer::on_data(Client& c) {
     size_t at = 0;
-    while (c.fd >= 0 && c.in.size() - at >= 2) {
+    // A request waiting for its hash holds back those after it, so that
+    // replies keep the order of the requests.
+    while (c.fd >= 0 && !c.waiting && !c.closing && c.in.size() - at >= 2) {
         const auto* p = reinterpret_cast<const uint8_t*>(c.in.data()) + at;
         size_t length = (size_t{p[0]} << 8) | p[1];
         if (length < 1 || length > kMaxFrame) {
@@ -87,12 +94,90 @@ void UniverseServer::on_data(Client& c) {
     if (c.fd >= 0) c.in.erase(0, at);
 }
 
-int UniverseServer::authenticate(const std::string& name, const std::string& password, Citizen& out) {
-    auto found = citizens_.by_name(name);
-    if (!found) return kNoCitizen;
-    if (!password_verify(password, found->password_hash)) return kWrongPassword;
-    out = *found;
-    return 0;
+bool UniverseServer::take_hash(uint32_t address) {
+    const int64_t t = now();
+    if (limits_.size() >= 4096) {
+        // Forget addresses whose allowance is whole again.
+        std::erase_if(limits_, [&](const auto& e) {
+            const AddressLimit& a = e.second;
+            return a.in_flight == 0 &&
+                   (a.tokens >= config_.login_burst ||
+                    (config_.login_refill_ms > 0 &&
+                     (t - a.refilled_ms) / config_.login_refill_ms >= config_.login_burst - a.tokens));
+        });
+    }
+    auto [it, fresh] = limits_.try_emplace(address);
+    AddressLimit& a = it->second;
+    if (fresh || a.tokens >= config_.login_burst) {
+        if (fresh) a.tokens = config_.login_burst;
+        a.refilled_ms = t;
+    } else if (config_.login_refill_ms > 0 && t > a.refilled_ms) {
+        const int64_t gained = (t - a.refilled_ms) / config_.login_refill_ms;
+        if (gained >= config_.login_burst - a.tokens) {
+            a.tokens = config_.login_burst;
+            a.refilled_ms = t;
+        } else {
+            a.tokens += static_cast<int>(gained);
+            a.refilled_ms += gained * config_.login_refill_ms;
+        }
+    }
+    if (a.tokens < 1 || a.in_flight >= config_.hashes_in_flight_per_address) return false;
+    --a.tokens;
+    ++a.in_flight;
+    return true;
+}
+
+void UniverseServer::refuse(Client& c, uint8_t code) {
+    Session& session = sessions_[c.id];
+    log("request for reply %d from %s refused: too many logins", code, address_text(c.peer_address).c_str());
+    reply(c, code, kTryLater);
+    if (++session.refused > kMaxRefusals) {
+        log("connection %llu: refused too often", static_cast<unsigned long long>(c.id));
+        c.closing = true;
+    }
+}
+
+void UniverseServer::off_loop(Client& c, uint8_t code, std::function<Then()> work) {
+    const uint32_t address = c.peer_address;
+    if (!take_hash(address)) {
+        refuse(c, code);
+        return;
+    }
+    const uint64_t id = c.id;
+    // The job only carries `this` over to its result, which runs on the loop.
+    const bool queued = hashing_.submit([this, id, address, work = std::move(work)]() -> std::function<void()> {
+        Then then = work();
+        return [this, id, address, then = std::move(then)] {
+            if (auto it = limits_.find(address); it != limits_.end()) --it->second.in_flight;
+            Client* c = find_client(id);
+            if (!c) return;  // gone meanwhile: nothing to answer or store
+            c->waiting = false;
+            then(*c);
+            if (c->fd >= 0 && !c->in.empty()) on_data(*c);
+        };
+    });
+    if (!queued) {
+        AddressLimit& a = limits_[address];
+        --a.in_flight;
+        ++a.tokens;  // the server was busy, not this address
+        refuse(c, code);
+        return;
+    }
+    c.waiting = true;
+}
+
+void UniverseServer::authenticate(Client& c, uint8_t code, const Citizen& who, const std::string& password,
+                                  std::function<void(Client&, int, const Citizen&)> then) {
+    off_loop(c, code, [this, number = who.number, stored = who.password_hash, password, then = std::move(then)] {
+        const bool ok = password_verify(password, stored);
+        return Then([this, ok, number, stored, then](Client& c) {
+            auto now = citizens_.by_number(number);
+            if (!now) return then(c, kNoCitizen, Citizen{});
+            // A password changed meanwhile was not the one checked.
+            if (!ok || now->password_hash != stored) return then(c, kWrongPassword, *now);
+            then(c, 0, *now);
+        });
+    });
 }
 
 void UniverseServer::notify_telegram(uint32_t citizen) {
@@ -128,10 +213,19 @@ bool UniverseServer::handle(Client& c, uint8_t code, const uint8_t* payload, siz
         if (!rc) rc = validate_password(password);
         if (!rc) rc = validate_email(email);
         if (!rc && citizens_.by_name(name)) rc = kNameInUse;
-        uint32_t number = 0;
-        if (!rc && (number = citizens_.add(name, password, email)) == 0) rc = kNameInUse;
-        log("immigrate %s: %d", name.c_str(), rc);
-        reply(c, 1, static_cast<uint8_t>(rc));
+        if (rc) {
+            log("immigrate %s: %d", name.c_str(), rc);
+            reply(c, 1, static_cast<uint8_t>(rc));
+            break;
+        }
+        off_loop(c, 1, [this, name, password, email, iterations = config_.hash_iterations] {
+            std::string hash = password_hash(password, iterations);
+            return Then([this, name, email, hash](Client& c) {
+                const int rc = citizens_.add_hashed(name, hash, email) ? 0 : kNameInUse;
+                log("immigrate %s: %d", name.c_str(), rc);
+                reply(c, 1, static_cast<uint8_t>(rc));
+            });
+        });
         break;
     }
     case 26: {  // change attributes
@@ -143,31 +237,52 @@ bool UniverseServer::handle(Client& c, uint8_t code, const uint8_t* payload, siz
         r.get_byte();
         std::string email = r.get_string();
         if (!r.ok()) return false;
-        Citizen who;
-        int rc = authenticate(name, password, who);
-        if (!rc) rc = validate_name(new_name);
-        if (!rc) rc = validate_password(new_password);
-        if (!rc) rc = validate_email(email);
-        if (!rc) {
-            auto other = citizens_.by_name(new_name);
-            if (other && other->number != who.number) rc = kNameInUse;
+        auto who = citizens_.by_name(name);
+        if (!who) {
+            log("attributes %s: %d", name.c_str(), kNoCitizen);
+            reply(c, 2, kNoCitizen);
+            break;
         }
-        if (!rc && !citizens_.update(who.number, new_name, new_password, email)) rc = kNameInUse;
-        if (!rc && session.citizen == who.number) session.name = new_name;
-        log("attributes %s: %d", name.c_str(), rc);
-        reply(c, 2, static_cast<uint8_t>(rc));
+        int invalid = validate_name(new_name);
+        if (!invalid) invalid = validate_password(new_password);
+        if (!invalid) invalid = validate_email(email);
+        // The old password is checked first; the new one is hashed only when
+        // everything else is acceptable.
+        off_loop(c, 2, [this, name, password, new_name, new_password, email, invalid, number = who->number,
+                        stored = who->password_hash, iterations = config_.hash_iterations] {
+            const bool ok = password_verify(password, stored);
+            std::string hash = ok && !invalid ? password_hash(new_password, iterations) : std::string();
+            return Then([this, name, new_name, email, invalid, number, stored, ok, hash](Client& c) {
+                auto now = citizens_.by_number(number);
+                int rc = !now ? kNoCitizen : !ok || now->password_hash != stored ? kWrongPassword : invalid;
+                if (!rc) {
+                    auto other = citizens_.by_name(new_name);
+                    if (other && other->number != number) rc = kNameInUse;
+                }
+                if (!rc && !citizens_.update_hashed(number, new_name, hash, email)) rc = kNameInUse;
+                Session& session = sessions_[c.id];
+                if (!rc && session.citizen == number) session.name = new_name;
+                log("attributes %s: %d", name.c_str(), rc);
+                reply(c, 2, static_cast<uint8_t>(rc));
+            });
+        });
         break;
     }
     case 27: {  // read attributes
         std::string name = r.get_string(), password = r.get_string();
         if (!r.ok()) return false;
-        Citizen who;
-        int rc = authenticate(name, password, who);
-        if (rc) {
-            reply(c, 3, static_cast<uint8_t>(rc));
+        auto who = citizens_.by_name(name);
+        if (!who) {
+            reply(c, 3, kNoCitizen);
             break;
         }
-        reply(c, 3, 0, Payload().byte(0).str(who.name).byte(2).str(who.email).bytes);
+        authenticate(c, 3, *who, password, [this](Client& c, int rc, const Citizen& who) {
+            if (rc) {
+                reply(c, 3, static_cast<uint8_t>(rc));
+                return;
+            }
+            reply(c, 3, 0, Payload().byte(0).str(who.name).byte(2).str(who.email).bytes);
+        });
         break;
     }
     case 28: {  // forgotten password
@@ -199,17 +314,24 @@ bool UniverseServer::handle(Client& c, uint8_t code, const uint8_t* payload, siz
     case 30: {  // login
         std::string name = r.get_string(), password = r.get_string();
         if (!r.ok()) return false;
-        Citizen who;
-        int rc = authenticate(name, password, who);
-        log("login %s: %d", name.c_str(), rc);
-        if (rc) {
-            reply(c, 6, static_cast<uint8_t>(rc));
+        auto who = citizens_.by_name(name);
+        if (!who) {
+            log("login %s: %d", name.c_str(), kNoCitizen);
+            reply(c, 6, kNoCitizen);
             break;
         }
-        session.citizen = who.number;
-        session.name = who.name;
-        reply(c, 6, 0, Payload().u32(who.number).bytes);
-        if (citizens_.telegram_count(who.number) > 0) reply(c, 9, 0);
+        authenticate(c, 6, *who, password, [this, name](Client& c, int rc, const Citizen& who) {
+            log("login %s: %d", name.c_str(), rc);
+            if (rc) {
+                reply(c, 6, static_cast<uint8_t>(rc));
+                return;
+            }
+            Session& session = sessions_[c.id];
+            session.citizen = who.number;
+            session.name = who.name;
+            reply(c, 6, 0, Payload().u32(who.number).bytes);
+            if (citizens_.telegram_count(who.number) > 0) reply(c, 9, 0);
+        });
         break;
     }
     case 31: {  // world list

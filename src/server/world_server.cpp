@@ -106,7 +106,7 @@ long WorldServer::request_length(const std::string& in) const {
 }
 
 void WorldServer::on_data(Client& c) {
-    last_bytes_[c.id] = now_ms();
+    last_bytes_[c.id] = now();
     while (c.fd >= 0 && !c.in.empty()) {
         const uint8_t type = static_cast<uint8_t>(c.in[0]);
         if (type == 6) {

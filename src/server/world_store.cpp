@@ -9,9 +9,11 @@ namespace zk::server {
 int16_t sector_of_cell(int cell) { return static_cast<int16_t>(cell >= 0 ? (cell + 3) / 6 : (cell - 2) / 6); }
 
 int cell_of_milli(int32_t v) {
-    // trunc(v) for v >= 0, trunc(v - 0.99999) below, in thousandths.
-    if (v >= 0) return v / 1000;
-    return -((-v + 999) / 1000);
+    // trunc(v) for v >= 0, trunc(v - 0.99999) below, in thousandths; wide
+    // enough that the most negative position does not overflow.
+    const int64_t w = v;
+    if (w >= 0) return static_cast<int>(w / 1000);
+    return static_cast<int>(-((-w + 999) / 1000));
 }
 
 WorldStore::WorldStore() = default;

@@ -181,6 +181,13 @@ void cell_start(int16_t x, int16_t z) {
     g_cell_z = z;
 }
 
+void cell_start_records(int16_t x, int16_t z, const uint8_t* records, size_t length) {
+    g_work.assign(records, records + length);
+    g_cursor = 0;
+    g_cell_x = x;
+    g_cell_z = z;
+}
+
 int cell_next(object** out) {
     *out = nullptr;
     // A record cut short (a damaged cache entry) ends the cell.

@@ -60,6 +60,9 @@ void cell_start(int16_t x, int16_t z);
 // cannot be created (the rest of the cell is then not loaded).
 struct object;
 int cell_next(object** out);
+// Loads records held in memory for cell_next as cell_start loads them from
+// the cache (replayed caches, fuzzing).
+void cell_start_records(int16_t x, int16_t z, const uint8_t* records, size_t length);
 
 // Loads the cell's records for changing; a missing cell is an empty one.
 void cell_update_begin(int16_t x, int16_t z);

@@ -1,10 +1,13 @@
 #include "world/prop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "app/log.h"
 #include "app/message.h"
@@ -35,6 +38,9 @@ enum RequestType : uint8_t { add_object = 0, delete_object = 2, query = 3, get_a
 constexpr uint8_t kIdentityRejected = 12;
 constexpr uint8_t kEntryRefused = 7;
 constexpr int kSilentFailure = 101;
+// Object records one frame applies, counted at the cells' ends: each may
+// move a whole cell's records in the work buffer.
+constexpr int kRecordsPerPass = 1024;
 
 struct PropRequest {
     PropRequest* next;
@@ -43,6 +49,15 @@ struct PropRequest {
     PropAttributesCallback callback;
     size_t length;
     uint8_t message[prop_message_limit];
+};
+
+// A complete reply whose records are applied over several frames.
+struct Applying {
+    std::unique_ptr<uint8_t[]> body;
+    size_t length = 0;
+    size_t at = 0;                  // the next record
+    std::vector<uint64_t> written;  // cells and sectors stored so far, each once
+    int ignored = 0;                // records outside the request's sectors, or repeated
 };
 
 struct Connection {
@@ -54,6 +69,7 @@ struct Connection {
     std::unique_ptr<uint8_t[]> reply;
     size_t reply_length = 0;
     size_t reply_received = 0;
+    Applying apply;
     PropRequest* head = nullptr;
     PropRequest* tail = nullptr;
     bool query_outstanding = false;
@@ -64,10 +80,35 @@ struct Connection {
     bool attempt_time_set = false;  // cleared: the next connection attempt is immediate
     bool reset_marker = false;
     int reconnects = 0;             // immediate reconnections since the last reply
+    int requeries = 0;              // immediate queries after long replies, in a row
     int pane = 0;
 };
 
 Connection g;
+
+// Bytes that stand in for the connection while prop_replay runs.
+struct Replay {
+    bool on = false;
+    const uint8_t* at = nullptr;
+    size_t left = 0;
+};
+Replay g_replay;
+
+int link_send(const uint8_t* data, size_t length) {
+    if (g_replay.on) return tcp_ok;
+    return tcp_send(g.socket, data, length);
+}
+
+int link_receive(uint8_t* out, size_t room, size_t* got) {
+    if (!g_replay.on) return tcp_receive(g.socket, out, room, got);
+    // As the TCP layer: at most 4,096 bytes a call.
+    const size_t n = std::min({room, g_replay.left, size_t{4096}});
+    if (n > 0) std::memcpy(out, g_replay.at, n);
+    g_replay.at += n;
+    g_replay.left -= n;
+    *got = n;
+    return tcp_ok;
+}
 
 std::string default_attribute(int index) { return world_attribute(index); }
 uint32_t default_address() { return world_server_address(); }
@@ -212,31 +253,72 @@ uint32_t be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-// Applies the records of a query reply to the cell cache. Stops at the
-// first record that the bytes left cannot hold, at an unknown tag, and
+// Whether a reply to `r` may write into sector (sx, sz): a query's 3 x 3
+// sectors, or the sectors of the cells a building request touched.
+bool sector_asked(const PropRequest* r, int sx, int sz) {
+    if (r->message[0] == query) {
+        const int qx = be16(r->message + 4), qz = be16(r->message + 6);
+        return std::abs(sx - qx) <= 1 && std::abs(sz - qz) <= 1;
+    }
+    for (int i = 0; i < r->cell_count; ++i)
+        if (cell_sector(r->cells[i][0]) == sx && cell_sector(r->cells[i][1]) == sz) return true;
+    return false;
+}
+
+// True the first time a reply writes this cell (or sector): a reply that
+// names one again is not asking for work that a reply needs.
+bool first_write(Applying& a, bool cell, int16_t x, int16_t z) {
+    const uint64_t key = (uint64_t{cell} << 32) | (uint32_t{static_cast<uint16_t>(x)} << 16) | static_cast<uint16_t>(z);
+    if (std::find(a.written.begin(), a.written.end(), key) != a.written.end()) return false;
+    a.written.push_back(key);
+    return true;
+}
+
+// Applies the records of a reply to the cell cache, from a.at on. Stops at
+// the first record that the bytes left cannot hold, at an unknown tag, and
 // when the connection was reset meanwhile (the cache may then belong to
-// another world). Records before the first cell begin are skipped: they
-// belong to no cell.
-int apply_records(const uint8_t* body, size_t length) {
-    size_t at = 0;
+// another world). Records outside a cell (before the first begin or after
+// an end) are skipped: they belong to no cell. So are cells and sectors
+// that the request did not ask about, or that the reply named before.
+// After prop_writes_per_pass writes, or kRecordsPerPass records, it sets
+// `*more` and stops between cells, where a.at takes the next frame on.
+int apply_records(const PropRequest* r, Applying& a, bool* more) {
+    *more = false;
+    const uint8_t* body = a.body.get();
+    const size_t length = a.length;
     bool begun = false;
+    bool keep = false;  // the open cell is one to store (so begun too)
+    int records = 0;    // object records applied in this frame
+    int writes = 0;
     int16_t cx = 0, cz = 0;
-    while (at < length) {
-        const uint8_t tag = body[at];
-        const uint8_t* p = body + at + 1;
-        const size_t left = length - at - 1;
+    while (a.at < length) {
+        if (!begun && (writes >= prop_writes_per_pass || records >= kRecordsPerPass)) {
+            *more = true;
+            return 0;
+        }
+        const uint8_t tag = body[a.at];
+        const uint8_t* p = body + a.at + 1;
+        const size_t left = length - a.at - 1;
         switch (tag) {
         case 0:  // cell begin
             if (left < 4) return 0;
             cx = be16(p);
             cz = be16(p + 2);
-            cell_update_begin(cx, cz);
             begun = true;
-            at += 5;
+            keep = sector_asked(r, cell_sector(cx), cell_sector(cz)) && first_write(a, true, cx, cz);
+            if (keep)
+                cell_update_begin(cx, cz);
+            else
+                ++a.ignored;
+            a.at += 5;
             break;
         case 1:  // cell end
-            at += 1;
+            a.at += 1;
             if (!begun) break;
+            begun = false;
+            if (!keep) break;
+            keep = false;
+            ++writes;
             if (!cell_update_end()) return prop_cell_store_failed;
             g_ports.cell_changed(cx, cz);
             if (g.reset_marker) return 0;
@@ -245,51 +327,42 @@ int apply_records(const uint8_t* body, size_t length) {
             if (left < cell_record_header) return 0;
             const size_t size = cell_record_header + p[17] + p[18] + p[19];
             if (left < size) return 0;
-            if (begun) {
+            if (keep) {
+                ++records;
                 const char* text = reinterpret_cast<const char*>(p + cell_record_header);
                 cell_element_delete(p[0]);
                 cell_element_add(p[0], be32(p + 1), be32(p + 5), be16(p + 9), be16(p + 11), be16(p + 13),
                                  be16(p + 15), std::string_view(text, p[17]), std::string_view(text + p[17], p[18]),
                                  std::string_view(text + p[17] + p[18], p[19]));
             }
-            at += 1 + size;
+            a.at += 1 + size;
             break;
         }
         case 3:  // object gone
             if (left < 1) return 0;
-            if (begun) cell_element_delete(p[0]);
-            at += 2;
+            if (keep) {
+                ++records;
+                cell_element_delete(p[0]);
+            }
+            a.at += 2;
             break;
-        case 4:  // sector timestamp
+        case 4: {  // sector timestamp
             if (left < 8) return 0;
-            if (!cell_sector_set_timestamp(be16(p), be16(p + 2), be32(p + 4))) return prop_sector_store_failed;
-            at += 9;
+            const int16_t sx = be16(p), sz = be16(p + 2);
+            a.at += 9;
+            if (!sector_asked(r, sx, sz) || !first_write(a, false, sx, sz)) {
+                ++a.ignored;
+                break;
+            }
+            ++writes;
+            if (!cell_sector_set_timestamp(sx, sz, be32(p + 4))) return prop_sector_store_failed;
             break;
+        }
         default:
             return 0;
         }
     }
     return 0;
-}
-
-int apply_reply(PropRequest* r, const uint8_t* body, size_t length) {
-    const bool attribute_read = r->message[0] == get_attributes;
-    // An attribute list may well open with attribute 12; only a bare
-    // status byte means the same for it.
-    if (body[0] == kIdentityRejected && (!attribute_read || length == 1)) return kIdentityRejected;
-    if (attribute_read) {
-        if (r->callback) {
-            if (length == 1)
-                r->callback(nullptr, 0, body[0] == kEntryRefused ? 1 : body[0]);
-            else
-                r->callback(body, length, 0);
-        }
-        return 0;
-    }
-    if (length == 1) return static_cast<int8_t>(body[0]);
-    const int result = apply_records(body, length);
-    if (length > prop_long_reply) g.query_time_set = false;
-    return result;
 }
 
 std::string status_text(int code) {
@@ -328,12 +401,14 @@ void reconnect() {
         g.attempt_time_set = true;
         return;
     }
+    if (g_replay.on) return;  // the replayed bytes go on as the new connection
     tcp_connection* c = nullptr;
     if (tcp_connect(g_ports.server_address(), g_ports.server_port(), &c) == tcp_ok) g.socket = c;
 }
 
 void free_reply() {
     g.reply.reset();
+    g.apply = Applying{};
     g.reply_length = 0;
     g.reply_received = 0;
     g.prefix_received = 0;
@@ -348,12 +423,8 @@ void identity_rejected() {
     g_ports.relogin();
 }
 
-// The whole body is in: apply it and settle the state.
-void reply_complete() {
-    std::unique_ptr<uint8_t[]> body = std::move(g.reply);
-    const size_t length = g.reply_length;
-    free_reply();
-    const int result = apply_reply(g.head, body.get(), length);
+// The reply's outcome settles the state.
+void settle(int result) {
     if (g.reset_marker) return;  // the reset's state stands
     if (result == kIdentityRejected) {
         identity_rejected();
@@ -369,8 +440,67 @@ void reply_complete() {
     g.state = finished_refresh;
 }
 
+// Applies the records of the reply in g.apply up to the frame's share of
+// cell writes; settles the state once the whole reply is applied.
+void apply_step() {
+    // Held here: a hook may reset the connection, which frees g.apply.
+    Applying a = std::move(g.apply);
+    g.apply = Applying{};
+    bool more = false;
+    const int result = apply_records(g.head, a, &more);
+    if (g.reset_marker) return;
+    if (more) {
+        g.apply = std::move(a);
+        return;
+    }
+    if (a.ignored > 0 && log_on(Trace::trace))
+        log_write("prop: %d records outside the sectors asked about ignored", a.ignored);
+    // The server had more to say: ask again at once, a few times in a row.
+    if (a.length <= prop_long_reply) {
+        g.requeries = 0;
+    } else if (g.requeries < prop_long_reply_requeries) {
+        ++g.requeries;
+        g.query_time_set = false;
+    } else {
+        trace("prop: long replies in a row; the next query waits");
+    }
+    settle(result);
+}
+
+// The whole body is in: hand it on, or start applying its records.
+void reply_complete() {
+    std::unique_ptr<uint8_t[]> body = std::move(g.reply);
+    const size_t length = g.reply_length;
+    free_reply();
+    const PropRequest* r = g.head;
+    const bool attribute_read = r->message[0] == get_attributes;
+    // An attribute list may well open with attribute 12; only a bare
+    // status byte means the same for it.
+    if (body[0] == kIdentityRejected && (!attribute_read || length == 1)) {
+        settle(kIdentityRejected);
+        return;
+    }
+    if (attribute_read) {
+        if (r->callback) {
+            if (length == 1)
+                r->callback(nullptr, 0, body[0] == kEntryRefused ? 1 : body[0]);
+            else
+                r->callback(body.get(), length, 0);
+        }
+        settle(0);
+        return;
+    }
+    if (length == 1) {
+        settle(static_cast<int8_t>(body[0]));
+        return;
+    }
+    g.apply.body = std::move(body);
+    g.apply.length = length;
+    apply_step();
+}
+
 void step_send() {
-    const int rc = tcp_send(g.socket, g.head->message, g.head->length);
+    const int rc = link_send(g.head->message, g.head->length);
     if (rc == tcp_ok) {
         g.state = receive_length;
         g.prefix_received = 0;
@@ -381,7 +511,7 @@ void step_send() {
 
 void step_length() {
     size_t got = 0;
-    const int rc = tcp_receive(g.socket, g.prefix + g.prefix_received, 2 - g.prefix_received, &got);
+    const int rc = link_receive(g.prefix + g.prefix_received, 2 - g.prefix_received, &got);
     if (rc != tcp_ok) {
         reconnect();
         g.state = send_request;
@@ -417,7 +547,7 @@ void step_length() {
 
 void step_body() {
     size_t got = 0;
-    const int rc = tcp_receive(g.socket, g.reply.get() + g.reply_received, g.reply_length - g.reply_received, &got);
+    const int rc = link_receive(g.reply.get() + g.reply_received, g.reply_length - g.reply_received, &got);
     if (rc != tcp_ok) {
         reconnect();
         free_reply();
@@ -450,6 +580,8 @@ void step_finish() {
     g.state = send_request;
 }
 
+void step();
+
 }  // namespace
 
 PropPorts& prop_ports() { return g_ports; }
@@ -476,6 +608,25 @@ void prop_update() {
         if (tcp_connect(address, g_ports.server_port(), &c) != tcp_ok) return;
         g.socket = c;
     }
+    step();
+}
+
+void prop_replay(const uint8_t* bytes, size_t length) {
+    g_replay = Replay{true, bytes, length};
+    for (;;) {
+        const bool awaiting = g.head && (g.state == receive_length || (g.state == receive_body && !g.apply.body));
+        if (awaiting && g_replay.left == 0) break;
+        const bool queued = g.head != nullptr;
+        step();
+        if (!queued && !g.head) break;
+    }
+    g_replay = Replay{};
+}
+
+namespace {
+
+// What prop_update does once there is a connection.
+void step() {
     g.reset_marker = false;
 
     if (!g.query_outstanding && g_ports.attributes_known() && !g_ports.attributes_pending()) {
@@ -486,6 +637,7 @@ void prop_update() {
         const bool same = g.query_time_set && sx == g.query_sx && sz == g.query_sz &&
                           now - g.query_time <= prop_query_interval_ms;
         if (!same) {
+            if (sx != g.query_sx || sz != g.query_sz) g.requeries = 0;
             g.query_sx = sx;
             g.query_sz = sz;
             g.query_time = now;
@@ -499,10 +651,17 @@ void prop_update() {
     switch (g.state) {
     case send_request: step_send(); break;
     case receive_length: step_length(); break;
-    case receive_body: step_body(); break;
+    case receive_body:
+        if (g.apply.body)
+            apply_step();
+        else
+            step_body();
+        break;
     default: step_finish(); break;
     }
 }
+
+}  // namespace
 
 void prop_term() {
     trace("prop_term");
@@ -520,6 +679,7 @@ void prop_reset() {
     g.query_time_set = false;
     g.attempt_time_set = false;
     g.reconnects = 0;
+    g.requeries = 0;
     g.state = send_request;
     g.reset_marker = true;
     pane_text("");

@@ -48,8 +48,15 @@ constexpr size_t prop_message_limit = 1024;
 constexpr size_t prop_attribute_list_limit = prop_message_limit - 8;
 constexpr uint32_t prop_query_interval_ms = 30000;
 constexpr uint32_t prop_connect_throttle_ms = 45000;
-// A reply longer than this means the server had more to say: ask again.
+// A reply longer than this means the server had more to say: ask again,
+// at once, but only so many times in a row.
 constexpr size_t prop_long_reply = 4096;
+constexpr int prop_long_reply_requeries = 8;
+// A reply writes only cells and sector timestamps of the sectors its
+// request asked about (a query's 3 x 3 sectors, a building request's cells'
+// sectors), each at most once, and about this many in one frame (each is a
+// commit to disk); the rest of the reply is applied in the frames that follow.
+constexpr int prop_writes_per_pass = 4;
 // Reconnections in a row without a reply before the throttle takes over.
 constexpr int prop_reconnect_limit = 5;
 
@@ -77,5 +84,11 @@ struct PropPorts {
 PropPorts& prop_ports();
 // Puts every port back to the real module's function.
 void prop_ports_restore();
+
+// Runs the connection over reply bytes held in memory as if they had
+// arrived on it (replayed captures, fuzzing): requests are taken as sent,
+// queries are queued through the ports as in prop_update, and it returns
+// when the bytes are used up and a reply is awaited, or nothing is queued.
+void prop_replay(const uint8_t* bytes, size_t length);
 
 }  // namespace zk

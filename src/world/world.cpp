@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -44,7 +45,7 @@ struct State {
     bool attributes_pending = false;
     std::string title;
     std::optional<std::string> previous_epoch;
-    std::string caches_world;     // whose caches are in use
+    std::string caches_world;     // whose caches are in use (a name the user asked for)
     bool epoch_changed = false;
     bool public_speaker = false;
     long number_21 = 0;
@@ -74,12 +75,19 @@ void trace(const char* text) {
 
 void say(const std::string& text) { console_system(kSwitchboard, text); }
 
-// A world name as a directory name: nothing that leaves the cache tree.
+// A world name as a directory name: nothing that leaves the cache tree,
+// and two names never share one (an escaped byte is "%XX").
 std::string safe_directory_name(const std::string& name) {
     std::string out;
     for (char c : name) {
         unsigned char u = static_cast<unsigned char>(c);
-        out.push_back(u < 32 || c == '/' || c == '\\' || c == ':' || u == 127 ? '-' : c);
+        if (u < 32 || c == '/' || c == '\\' || c == ':' || c == '%' || u == 127) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", u);
+            out += escaped;
+        } else {
+            out.push_back(c);
+        }
     }
     if (out.empty() || out.find_first_not_of('.') == std::string::npos) out = "-" + out;
     return out;
@@ -98,13 +106,15 @@ void apply(bool entering) {
     const std::string epoch = world_attribute(attr_cache_epoch);
     g.epoch_changed = g.previous_epoch && *g.previous_epoch != epoch;
 
-    const std::string world = world_attribute(attr_world_name);
+    // The caches are the world's the user asked for: what a world says its
+    // name is (attribute 16) never picks them, or one world could fill
+    // another's.
     make_directory(program_directory() + "/cache/property");
     make_directory(world_property_directory());
 
     bool art_changed = g_hooks.object_path && g_hooks.object_path(world_attribute(attr_object_path));
-    if (art_changed || entering || g.epoch_changed || world != g.caches_world) world_reset();
-    g.caches_world = world;
+    if (art_changed || entering || g.epoch_changed || g.name != g.caches_world) world_reset();
+    g.caches_world = g.name;
     g.epoch_changed = false;
     g.previous_epoch.reset();
 
@@ -145,17 +155,15 @@ void attribute_reply(const uint8_t* body, size_t length, int code) {
         back_or_exit(false);
         return;
     }
+    const std::string list(reinterpret_cast<const char*>(body), length);
     attributes_decode(body, length);
     apply(false);
-    const std::string world = world_attribute(attr_world_name);
-    if (g.cache) {
-        std::string list(reinterpret_cast<const char*>(body), length);
-        database_store(g.cache, cache_key(world), list.data(), static_cast<int>(list.size()));
-    }
+    // Filed under the name the universe looked up, whatever the world calls
+    // itself; the history keeps the places the user came from as they were.
+    if (g.cache && !g.name.empty())
+        database_store(g.cache, cache_key(g.name), list.data(), static_cast<int>(list.size()));
     if (!g.attributes_known) welcome();
     g.attributes_known = true;
-    if (!g.history.empty()) g.history.back() = world;
-    if (g.name != world) g.name = world;
 }
 
 }  // namespace
@@ -289,7 +297,7 @@ bool world_public_speaker() { return g.public_speaker; }
 bool world_epoch_changed() { return g.epoch_changed; }
 
 std::string world_property_directory() {
-    return program_directory() + "/cache/property/" + safe_directory_name(world_attribute(attr_world_name));
+    return program_directory() + "/cache/property/" + safe_directory_name(g.name);
 }
 
 void world_unable_to_contact() {
@@ -300,14 +308,14 @@ void world_unable_to_contact() {
 void world_set_avatar(int avatar) {
     if (!g.cache) return;
     uint8_t b = static_cast<uint8_t>(avatar);
-    database_store(g.cache, cache_key(world_attribute(attr_world_name) + "-avatar"), &b, 1);
+    database_store(g.cache, cache_key(g.name + "-avatar"), &b, 1);
 }
 
 int world_avatar() {
     if (!g.cache) return 0;
     uint8_t b = 0;
     int length = 0;
-    if (!database_fetch(g.cache, cache_key(world_attribute(attr_world_name) + "-avatar"), &b, 1, &length)) return 0;
+    if (!database_fetch(g.cache, cache_key(g.name + "-avatar"), &b, 1, &length)) return 0;
     if (b > 250 && world_attribute(attr_public_speaker) != "Y") return 0;
     return b;
 }

@@ -316,6 +316,69 @@ TEST_F(DatabaseTest, EngineErrorMidOperationRepairsOnce) {
     }
 }
 
+// An index row left pointing at another key's record (a data commit lost
+// to a power failure, its position then reused) is damage: no fetch hands
+// out the other key's record and no store overwrites it.
+TEST_F(DatabaseTest, AKeyPointingAtAnotherKeysRecordIsDamage) {
+    struct Case {
+        bool fixed, store;
+    };
+    for (const Case c : {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
+        ui_.boxes.clear();
+        Database* db = c.fixed ? open_fixed("mixed") : open_variable("mixed");
+        ASSERT_TRUE(db);
+        const std::string b(50, 'b');
+        ASSERT_EQ(store(db, "a", std::string(50, 'a')), 1);
+        ASSERT_EQ(store(db, "b", b), 1);
+        std::string ka(db->key_length, '\0'), kb = ka;
+        ka[0] = 'a';
+        kb[0] = 'b';
+        const IsamPos pa = isam_get_key(db->index_file, ka.data()), pb = isam_get_key(db->index_file, kb.data());
+        ASSERT_EQ(isam_delete_key(db->index_file, ka.data(), pa), 0);
+        ASSERT_EQ(isam_add_key(db->index_file, ka.data(), pb, 0), 0);
+
+        char buffer[64] = {};
+        if (c.store)
+            EXPECT_EQ(store(db, "a", std::string(50, 'c')), 0);
+        else
+            EXPECT_EQ(database_fetch(db, "a", buffer, sizeof buffer, nullptr), 0);
+        // b keeps its record, or the store started over. A variable record
+        // that cannot be had counts as not found; the rest is repaired.
+        if (database_fetch(db, "b", buffer, sizeof buffer, nullptr)) {
+            EXPECT_EQ(std::string(buffer, 50), b);
+        }
+        EXPECT_EQ(ui_.boxes.size(), c.fixed || c.store ? 1u : 0u) << c.fixed << c.store;
+        close(db);
+        std::filesystem::remove(dir_.file("mixed.dat"));
+        std::filesystem::remove(dir_.file("mixed.idx"));
+    }
+}
+
+// Files that another program holds locked are in use, not damaged: the
+// lock is waited for, then the operation fails, and nothing is thrown away.
+TEST_F(DatabaseTest, FilesLockedElsewhereAreNeverThrownAway) {
+    Database* db = open_variable("live");
+    ASSERT_TRUE(db);
+    ASSERT_EQ(store(db, "k", "kept"), 1);
+    // The pair has one opener at a time.
+    Database* second = database_open(dir_.file("live"), 32, 0, 16384, 4096, true, false);
+    if (second) open_.push_back(second);
+    EXPECT_EQ(second, nullptr);
+    ASSERT_EQ(ui_.boxes.size(), 1u);
+    EXPECT_NE(ui_.boxes[0].text.find("(reason " + std::to_string(isam_err_busy) + ")"), std::string::npos);
+    EXPECT_EQ(fetch(db, "k"), "kept");
+    // A program holding SQLite's own lock on the index.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(dir_.file("live.idx").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(fetch(db, "k"), "<none>");
+    EXPECT_EQ(store(db, "k", "lost"), 0);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(ui_.boxes.size(), 1u);
+    EXPECT_EQ(fetch(db, "k"), "kept");
+}
+
 TEST_F(DatabaseTest, ResetEmptiesTheDatabaseAndKeepsTheHandle) {
     Database* db = open_variable("cell");
     ASSERT_TRUE(db);

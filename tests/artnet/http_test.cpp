@@ -65,6 +65,12 @@ void objects(const HttpRequestSeen& req, HttpConn& conn) {
     } else if (t == "/stall") {
         conn.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(100, 'a'));
         conn.stall();
+    } else if (t == "/promise") {
+        // Promises far more than it sends.
+        conn.send("HTTP/1.1 200 OK\r\nContent-Length: 200000000\r\n\r\n" + pattern_bytes(300000));
+        conn.stall();
+    } else if (t == "/big") {
+        conn.send(http_response(200, pattern_bytes(300000, 5)));
     } else if (t == "/staged") {
         // Headers after gate 1, the first 1024 bytes after gate 2, the rest after gate 3.
         std::string body = pattern_bytes(4096, 3);
@@ -223,6 +229,24 @@ TEST_F(Http, MaximumSizeRefusesLargerBodiesUnread) {
     // No limit still has a ceiling: the length alone is refused.
     r = fetch("huge");
     EXPECT_EQ(http_rc(r), kHttpTooLarge);
+    http_done(r);
+}
+
+TEST_F(Http, BodyBufferGrowsWithWhatArrivesNotWithWhatIsAnnounced) {
+    http_request* r = http_get(server.host().c_str(), "promise");
+    ASSERT_TRUE(test::wait_until([&] {
+        uint32_t received = 0;
+        http_progress(r, &received, nullptr);
+        return received == 300000;
+    }, 5000));
+    EXPECT_EQ(http_size(r), 200000000u);
+    EXPECT_GE(http_capacity(r), 300000u);
+    EXPECT_LE(http_capacity(r), 1u << 20);
+    http_done(r);
+    // Grown in several steps, the body still arrives whole.
+    r = fetch("big");
+    ASSERT_EQ(http_rc(r), kHttpComplete);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(http_buffer(r)), http_size(r)), pattern_bytes(300000, 5));
     http_done(r);
 }
 

@@ -251,6 +251,11 @@ TEST_F(Zip, MemberThatInflatesBeyondTheLimitFailsCleanly) {
     EXPECT_EQ(extract(bomb, out), kZipBadData);
     EXPECT_FALSE(exists(out));
     EXPECT_EQ(entries(dir.path()), 0u);
+    // Within the limit, but a thousand times its archive: refused as well.
+    m.data.assign(16u << 20, '\0');
+    m.compressed = test::zero_bomb(16);
+    EXPECT_EQ(extract(test::zip_entry(m), out), kZipBadData);
+    EXPECT_EQ(entries(dir.path()), 0u);
 
     // A member exactly at the limit passes; one byte over does not.
     zip_set_limit(100000);

@@ -103,6 +103,12 @@ TEST(Profile, WritesReachTheFileAndKeepItsContent) {
     std::string v;
     ASSERT_TRUE(profile_read(path, "layout", "main_x", v));
     EXPECT_EQ(v, "10");
+    // The same value again leaves the file alone (no rewrite, no sync).
+    struct stat before {}, after {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    ASSERT_TRUE(profile_write(path, "START", "World", "other"));
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
     // Writing creates a missing file.
     ASSERT_TRUE(profile_write(dir.file("new.ini"), "a", "b", "c"));
     EXPECT_EQ(read_file(dir.file("new.ini")), "[a]\nb=c\n");

@@ -1,7 +1,9 @@
 // The .rwx reader, textures by name, chunk streams and picking.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "render/camera.h"
@@ -204,24 +206,71 @@ TEST(Rwx, DamagedShapesFailWithAReasonNeverPartially) {
     EXPECT_EQ(render_last_error(), render_error_no_file);
 }
 
+// Prototypes p0 .. p<levels-1>, each instancing the one below `fan` times,
+// the k-th time after the statement before(level, k) when given; p0 holds
+// `body`, and the shape instances the last one.
+std::string nested_protos(const std::string& body, int fan, int levels,
+                          const std::function<std::string(int, int)>& before = {}) {
+    std::string s = "protobegin p0\n" + body + "protoend\n";
+    for (int i = 1; i < levels; ++i) {
+        s += "protobegin p" + std::to_string(i) + "\n";
+        for (int k = 0; k < fan; ++k)
+            s += (before ? before(i, k) + "\n" : "") + "protoinstance p" + std::to_string(i - 1) + "\n";
+        s += "protoend\n";
+    }
+    return s + "clumpbegin\nprotoinstance p" + std::to_string(levels - 1) + "\nclumpend\n";
+}
+
 TEST(Rwx, HostileNestingAndExpansionAreBounded) {
     std::string deep;
     for (int i = 0; i < 10000; ++i) deep += "clumpbegin\n";
     EXPECT_FALSE(rw_read_shape_text(deep));
-    // Each prototype instances the previous one 10 times: 10^12 triangles
-    // if expanded without limit.
-    std::string bomb = "protobegin p0\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle 1 2 3\nprotoend\n";
-    for (int i = 1; i < 12; ++i) {
-        bomb += "protobegin p" + std::to_string(i) + "\n";
-        for (int k = 0; k < 10; ++k) bomb += "protoinstance p" + std::to_string(i - 1) + "\n";
-        bomb += "protoend\n";
+    const std::string triangle = "vertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle 1 2 3\n";
+    EXPECT_FALSE(rw_read_shape_text(nested_protos(triangle, 10, 12)));  // deeper than prototypes nest
+    std::string big_polygon = "vertex 0 0 0\npolygon 4096";
+    for (int i = 0; i < 4096; ++i) big_polygon += " 1";
+    const char* looks[] = {"ambient", "diffuse", "specular", "opacity", "color 0 0"};
+    std::string translates, textures = "clumpbegin\n";
+    for (int i = 0; i < 10; ++i) translates += "translate 0 0 1\n";
+    for (int i = 0; i < 5000; ++i) textures += "texture t" + std::to_string(i) + "\n";
+    // Within every depth limit, but each would grow past any sane model:
+    // statements that build nothing, polygons of 16 KB, spheres of 2 MB,
+    // triangles each of a new look, a disk lookup for each texture.
+    const std::string hostile[] = {
+        nested_protos(translates, 10, 8),
+        nested_protos(big_polygon + "\n", 10, 6),
+        nested_protos("sphere 1 64\n", 10, 6),
+        nested_protos(triangle, 10, 6, [&](int i, int k) { return looks[i - 1] + (" 0." + std::to_string(k)); }),
+        textures,
+    };
+    const int clumps = int(rw_clump_count());
+    for (const std::string& text : hostile) {
+        std::string why;
+        const auto start = std::chrono::steady_clock::now();
+        RwClump* c = rw_read_shape_text(text, &why);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_FALSE(c) << text.substr(0, 60);
+        EXPECT_EQ(render_last_error(), render_error_too_large) << why;
+        EXPECT_LT(seconds, 10.0) << why;  // about a second in a sanitized debug build, far less optimised
+        rw_clump_destroy(c);
     }
-    bomb += "clumpbegin\nprotoinstance p11\nclumpend\n";
-    std::string why;
-    EXPECT_FALSE(rw_read_shape_text(bomb, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(rw_clump_count(), clumps);
+    // A large model of the usual kind stays well inside the limits.
+    std::string usual = "protobegin leaf\n";
+    for (int i = 0; i < 50; ++i) usual += "vertex " + std::to_string(i) + " 0 0 uv 0 1\n";
+    for (int i = 1; i + 2 <= 50; ++i)
+        usual += "triangle " + std::to_string(i) + " " + std::to_string(i + 1) + " " + std::to_string(i + 2) + "\n";
+    usual += "protoend\nclumpbegin\n";
+    for (int i = 0; i < 2000; ++i)
+        usual += "color " + std::to_string(i / 2000.0) + " 0 0\ntranslate 0 1 0\nprotoinstance leaf\n";
+    RwClump* c = read(usual.c_str());
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->vertices.size(), 2000u * 50);
+    EXPECT_EQ(c->polygons.size(), 2000u * 48);
+    EXPECT_EQ(c->materials.size(), 2000u);
+    rw_clump_destroy(c);
     // A texture name that would leave the search path is never looked up.
-    RwClump* c = rw_read_shape_text(
+    c = rw_read_shape_text(
         "clumpbegin\ntexture ../../etc/passwd\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle 1 2 3\nclumpend\n");
     ASSERT_TRUE(c);
     EXPECT_EQ(c->materials[0].texture, nullptr);
@@ -339,6 +388,18 @@ TEST_F(Art, DamagedClumpChunksAnswerNone) {
     EXPECT_EQ(render_last_error(), render_error_bad_stream);
     rw_stream_close(s);
     rw_texture_destroy(t);
+    // Each texture name is looked for once however many materials name it,
+    // and only so many names.
+    for (int names : {10, 2000}) {
+        RwClump* many = rw_clump_create();
+        many->materials.resize(3000);
+        for (int i = 0; i < 3000; ++i) many->materials[i].texture_name = "gone" + std::to_string(i % names);
+        const std::vector<uint8_t> b = rw_clump_encode(many);
+        rw_clump_destroy(many);
+        RwClump* back = rw_clump_decode(b.data(), b.size());
+        EXPECT_EQ(back != nullptr, names == 10) << names;
+        rw_clump_destroy(back);
+    }
 }
 
 TEST_F(Art, FailedWritesAreReportedNotTakenForSuccess) {

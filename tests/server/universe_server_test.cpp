@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "common/fields.h"
 #include "server/citizens.h"
 #include "server/universe_server.h"
+#include "server/world_server.h"
 #include "support/server_harness.h"
 #include "support/temp_dir.h"
 
@@ -54,11 +57,17 @@ class UniverseServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(citizens_.open(dir_.file("universe.db")), "");
-        server_ = std::make_unique<server::UniverseServer>(citizens_, server::UniverseConfig{162, 170, true});
+        start(server::UniverseConfig{162, 170, true});
+    }
+    // (Re)starts the universe, on one loop with `others`.
+    void start(const server::UniverseConfig& config, std::vector<server::Service*> others = {}) {
+        thread_.reset();
+        server_ = std::make_unique<server::UniverseServer>(citizens_, config);
         ASSERT_EQ(server_->listen_on("127.0.0.1", 0), "");
         server_->add_world("zk", 0x7F000001, 5671);
         server_->add_world("Atlantis", 0x7F000001, 5672);
-        thread_ = std::make_unique<test::ServiceThread>(std::vector<server::Service*>{server_.get()});
+        others.insert(others.begin(), server_.get());
+        thread_ = std::make_unique<test::ServiceThread>(others);
     }
     void TearDown() override { thread_.reset(); }
 
@@ -257,4 +266,100 @@ TEST_F(UniverseServerTest, CitizensSurviveARestart) {
     ASSERT_EQ(again.open(dir_.file("universe.db")), "");
     ASSERT_TRUE(again.by_name("dora").has_value());
     EXPECT_EQ(again.by_name("dora")->email, "dora@example.org");
+}
+
+TEST_F(UniverseServerTest, ALoginFloodStallsNoWorldAndIsAnsweredInOrder) {
+    server::WorldStore store;
+    ASSERT_EQ(store.open(dir_.file("world.db")), "");
+    server::WorldServer world(store, {});
+    ASSERT_EQ(world.listen_on("127.0.0.1", 0), "");
+    server::UniverseConfig config;
+    config.login_burst = 12;
+    config.login_refill_ms = 0;  // no refill: the count below is exact
+    start(config, {&world});
+    struct Stop {  // the loop ends before the world it serves
+        std::unique_ptr<test::ServiceThread>& thread;
+        ~Stop() { thread.reset(); }
+    } stop{thread_};
+    ASSERT_GT(citizens_.add("Ann", "pass1", "ann@example.org"), 0u);
+
+    test::Client flood(server_->port()), browser(world.port());
+    std::string logins;
+    for (int i = 0; i < 1500; ++i) logins += frame(30, str("Ann") + str(i % 2 ? "pass1" : "wrong"));
+    flood.send_bytes(logins);
+    for (int i = 0; i < 2000 && server_->request_count(30) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    std::string query(48, '\0'), head, body;
+    query[0] = 3;
+    const auto asked = std::chrono::steady_clock::now();
+    browser.send_bytes(query);
+    ASSERT_TRUE(browser.read_exact(head, 2));
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    EXPECT_LT(waited, std::chrono::milliseconds(500));
+    EXPECT_LT(server_->request_count(30), 12u) << "the query waited for the hashing";
+
+    // Replies keep the order of the requests; past the allowance each login
+    // is refused, and a client that goes on is cut off.
+    for (int i = 0; i < 12; ++i) {
+        Reply r = read_reply(flood);
+        ASSERT_TRUE(r.ok) << i;
+        EXPECT_EQ(r.code, 6);
+        EXPECT_EQ(r.rc, i % 2 ? 0 : 13) << i;
+    }
+    for (int i = 0; i <= server::UniverseServer::kMaxRefusals; ++i) {
+        Reply r = read_reply(flood);
+        EXPECT_EQ(r.code, 6);
+        EXPECT_EQ(r.rc, server::UniverseServer::kTryLater);
+    }
+    EXPECT_FALSE(read_reply(flood).ok) << "cut off";
+}
+
+TEST_F(UniverseServerTest, HashingIsLimitedPerAddressAndSurvivesClosedClients) {
+    server::UniverseConfig config;
+    config.login_burst = 3;
+    config.login_refill_ms = 0;
+    start(config);
+    ASSERT_GT(citizens_.add("Ann", "pass1", "ann@example.org"), 0u);
+
+    test::Client a(server_->port()), b(server_->port());
+    const std::string login = frame(30, str("Ann") + str("pass1")), lookup = frame(24, str("zk"));
+    a.send_bytes(login + lookup + frame(30, str("Ann") + str("wrong")) + login + lookup);
+    const std::pair<int, int> want[] = {{6, 0}, {0, 0}, {6, 13}, {6, 0}, {0, 0}};
+    for (auto [code, rc] : want) {
+        Reply r = read_reply(a);
+        EXPECT_EQ(r.code, code);
+        EXPECT_EQ(r.rc, rc) << "reply " << code;
+    }
+    EXPECT_EQ(request(a, 30, str("Ann") + str("pass1")).rc, server::UniverseServer::kTryLater);
+    Reply r = request(b, 25, str("Bob") + str("pass2") + std::string(1, 2) + str("bob@example.org"));
+    EXPECT_EQ(r.rc, server::UniverseServer::kTryLater) << "the allowance is the address's, not the connection's";
+    EXPECT_FALSE(citizens_.by_name("Bob").has_value());
+
+    // Hashes in flight are bounded per address whatever its allowance.
+    config.login_burst = 100;
+    config.hashes_in_flight_per_address = 2;
+    start(config);
+    std::vector<std::unique_ptr<test::Client>> many;
+    for (int i = 0; i < 8; ++i) many.push_back(std::make_unique<test::Client>(server_->port()));
+    for (auto& c : many) c->send_bytes(login);
+    int ok = 0, refused = 0;
+    for (auto& c : many) {
+        r = read_reply(*c);
+        ok += r.rc == 0;
+        refused += r.rc == server::UniverseServer::kTryLater;
+    }
+    EXPECT_GE(ok, 2);
+    EXPECT_GE(refused, 1);
+    EXPECT_EQ(ok + refused, 8);
+
+    // A client gone while its hash runs: its later requests are dropped, and
+    // the one worker finishes that hash before the next.
+    start(server::UniverseConfig{});
+    {
+        test::Client gone(server_->port());
+        gone.send_bytes(login + frame(25, str("Ghost") + str("pass1") + std::string(1, 2) + str("g@example.org")));
+    }
+    test::Client next(server_->port());
+    EXPECT_EQ(request(next, 30, str("Ann") + str("pass1")).rc, 0);
+    EXPECT_FALSE(citizens_.by_name("Ghost").has_value());
 }

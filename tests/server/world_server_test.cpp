@@ -406,5 +406,6 @@ TEST_F(WorldServerTest, HostileRequestsCloseOnlyThatConnection) {
     std::string q = query_request(0, 0, 0, {});
     for (char ch : q) slow.send_bytes(std::string(1, ch));
     EXPECT_EQ(call_on(slow, ""), "");
+    EXPECT_EQ(status(add_request(kOwner, INT32_MIN, 0, -2147482000, "edge")), WorldServer::beyond_limits);
     EXPECT_EQ(status(add_request(kOwner, 500, 0, 500, "ok")), 0);
 }

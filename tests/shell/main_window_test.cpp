@@ -47,7 +47,7 @@ TEST(MainWindow, OpensWithTheTitleAndStaysAboveTheMinimumSize) {
     EXPECT_GE(w->height(), 170);
     // The move was written by the window itself.
     w->move(40, 60);
-    spin_until([&] { return settings_get_int("layout", "main_x") == 40; }, 1000);
+    spin_until([&] { return settings_get_int("layout", "main_x") == 40; }, 2500);  // at most a second late
     EXPECT_EQ(settings_get_int("layout", "main_x"), 40);
     EXPECT_EQ(settings_get_int("layout", "main_y"), 60);
 }

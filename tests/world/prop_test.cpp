@@ -636,12 +636,12 @@ TEST_F(HostileReply, RecordsOutsideAnyCellTouchNoCell) {
 
 TEST_F(HostileReply, ThousandsOfObjectsInOneCellStayBoundedAndALongReplyAsksAgain) {
     Wire body;
-    begin_cell(body, 9, 9);
+    begin_cell(body, 8, 8);
     for (int i = 0; i < 3000; ++i) object_record(body, i % 256, static_cast<uint32_t>(i), "");
     end_cell(body);
     ASSERT_LT(body.b.size(), 65536u);
     answer(body.b);
-    auto objects = cell_objects(9, 9);
+    auto objects = cell_objects(8, 8);
     ASSERT_EQ(objects.size(), 256u);
     for (const CellObject& o : objects) EXPECT_EQ(o.owner % 256, static_cast<uint32_t>(o.number));
     for (const CellObject& o : objects) EXPECT_GE(o.owner, 3000u - 256u);
@@ -664,6 +664,51 @@ TEST_F(HostileReply, BusyCellOfManyObjectsArrivesWhole) {
         EXPECT_EQ(objects[i].model, "model-" + std::to_string(i));
         EXPECT_DOUBLE_EQ(objects[i].x, -2 + i / 1000.0);
     }
+}
+
+TEST_F(HostileReply, CellsOutsideTheQueriedSectorsAreIgnoredAndTheWorkIsBounded) {
+    // The query is for sector (0, 0), so its 3 x 3 sectors hold cells -9..8.
+    Wire body;
+    for (int i = 0; i < 5; ++i) {
+        begin_cell(body, -9 + i * 4, -9);
+        object_record(body, 1, 1, "");
+        end_cell(body);
+    }
+    for (int i = 0; i < 2400; ++i) {
+        begin_cell(body, 9 + i % 60, -50 + i / 60);
+        object_record(body, 1, 1, "");
+        end_cell(body);
+    }
+    stamp_record(body, 1, 1, 11);
+    stamp_record(body, 5, 5, 55);
+    const Bytes reply = framed(body.b);
+    peer_.respond([reply](WorldLink& l, const WorldRequest&) { l.send(reply); });
+    // Every reply is long, and the frame clock stands still.
+    size_t most_per_pass = 0;
+    std::chrono::steady_clock::duration longest{};
+    const size_t asks = 1 + prop_long_reply_requeries;
+    ASSERT_TRUE(BrowserEnv::frames_until([&] {
+        const size_t before = BrowserEnv::seen.changed.size();
+        const auto start = std::chrono::steady_clock::now();
+        prop_update();
+        longest = std::max(longest, std::chrono::steady_clock::now() - start);
+        most_per_pass = std::max(most_per_pass, BrowserEnv::seen.changed.size() - before);
+        return peer_.request_count() == asks && !prop_query_outstanding();
+    }, 10000));
+    BrowserEnv::frames_for(200);
+    EXPECT_EQ(peer_.request_count(), asks) << "long replies do not make queries for ever";
+    EXPECT_EQ(BrowserEnv::seen.changed.size(), 5 * asks);
+    for (auto [x, z] : BrowserEnv::seen.changed) EXPECT_TRUE(x >= -9 && x <= 8 && z == -9) << x << "," << z;
+    EXPECT_LE(most_per_pass, static_cast<size_t>(prop_writes_per_pass));
+    // Each write is a commit to disk: milliseconds each, 2,400 take many seconds.
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count(), 2000);
+    for (int i = 0; i < 2400; i += 61) ASSERT_TRUE(cell_objects(9 + i % 60, -50 + i / 60).empty()) << i;
+    EXPECT_EQ(cell_objects(-9, -9).size(), 1u);
+    EXPECT_EQ(cell_sector_timestamp(1, 1), 11u);
+    EXPECT_EQ(cell_sector_timestamp(5, 5), 0u);
+    // The next query waits for its interval.
+    BrowserEnv::now += prop_query_interval_ms + 1;
+    EXPECT_TRUE(wait_requests(asks + 1));
 }
 
 TEST_F(HostileReply, LengthOfAllOnesWithAShortBodyThenClose) {

@@ -50,6 +50,7 @@ protected:
         add_world("zk", {{0, "Zed Town"}, {8, "*"}, {11, "10"}, {12, "20"}, {13, "30"}, {19, "epoch-1"}});
         add_world("lagoon", {{0, "The Lagoon"}, {8, "*"}});
         add_world("closed", {{0, "Closed"}});  // nobody may enter
+        add_world("evil", {{0, "Evil Town"}, {8, "*"}, {3, "evil.example/o"}, {20, "http://evil.example/"}}, "zk");
         std::vector<server::Service*> services = {universe_.get()};
         for (auto& w : worlds_) services.push_back(w.get());
         thread_ = std::make_unique<test::ServiceThread>(services);
@@ -83,12 +84,13 @@ protected:
         EXPECT_EQ(chdir(old_), 0);
         free(old_);
     }
-    void add_world(const std::string& name, std::map<int, std::string> attributes) {
+    // `says`: the name the world gives itself, when not its own.
+    void add_world(const std::string& name, std::map<int, std::string> attributes, const std::string& says = "") {
         stores_.push_back(std::make_unique<server::WorldStore>());
         ASSERT_EQ(stores_.back()->open(dir_.file("world-" + name + ".db")), "");
         stores_.back()->set_attributes(attributes);
         server::WorldConfig config;
-        config.name = name;
+        config.name = says.empty() ? name : says;
         config.owner = kOwner;
         worlds_.push_back(std::make_unique<server::WorldServer>(*stores_.back(), config));
         ASSERT_EQ(worlds_.back()->listen_on("127.0.0.1", 0), "");
@@ -203,6 +205,37 @@ TEST_F(WorldEntry, AvatarsAbove250NeedAPublicSpeaker) {
     EXPECT_EQ(world_avatar(), 0);
     attribute_set(attr_public_speaker, "Y");
     EXPECT_EQ(world_avatar(), 251);
+}
+
+TEST_F(WorldEntry, AWorldCallingItselfByAnotherNameFillsOnlyItsOwnCaches) {
+    server::WorldObject planted;
+    planted.model = "planted";
+    ASSERT_GE(stores_[3]->add(1, 1, planted), 0);
+    auto objects_in_cell = [] {
+        int n = 0;
+        cell_start(1, 1);
+        for (object* o = nullptr; cell_next(&o); ++n) object_destroy(o);
+        return n;
+    };
+    ASSERT_EQ(world_enter("evil", 1), 0);
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(world_title(), "Evil Town");
+    for (int i = 0; i < 2500 && objects_in_cell() == 0; ++i) {
+        prop_update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(objects_in_cell(), 1) << "the world's own cell arrived";
+
+    ASSERT_EQ(world_enter("zk", 1), 0);
+    EXPECT_EQ(world_name(), "zk");
+    EXPECT_FALSE(world_attributes_known()) << "nothing cached for zk yet";
+    EXPECT_EQ(world_title(), "Tessaly");
+    EXPECT_EQ(world_attribute(attr_home_page), "");
+    EXPECT_EQ(world_attribute(attr_object_path), attribute_default(attr_object_path));
+    EXPECT_EQ(objects_in_cell(), 0);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(world_title(), "Zed Town");
+    EXPECT_EQ(objects_in_cell(), 0);
 }
 
 namespace {

@@ -7,11 +7,13 @@
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 #include "app/layout.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "platform/os.h"
 #include "shell/qt/viewport_widget.h"
 #include "view/frame.h"
 #include "net/login.h"
@@ -139,6 +141,19 @@ MainWindow::MainWindow(const QString& title) {
     command("&Read Telegram", 147, [] { telegram_read(); })->setEnabled(false);
 
     statusBar()->setSizeGripEnabled(true);
+
+    layout_timer_ = new QTimer(this);
+    layout_timer_->setSingleShot(true);
+    layout_timer_->setTimerType(Qt::PreciseTimer);
+    connect(layout_timer_, &QTimer::timeout, this, [this] {
+        layout_update(os_tick_count());
+        layout_later();
+    });
+}
+
+void MainWindow::layout_later() {
+    int wait = layout_pending_ms(os_tick_count());
+    if (wait >= 0 && layout_timer_ && !layout_timer_->isActive()) layout_timer_->start(wait);
 }
 
 void MainWindow::create_toolbar(bool shown) {
@@ -172,7 +187,8 @@ void MainWindow::bring_to_front() {
 
 void MainWindow::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
-    if (isVisible()) layout_window_moved(rect_of(*this), isMinimized(), isMaximized());
+    if (isVisible()) layout_window_moved(rect_of(*this), isMinimized(), isMaximized(), os_tick_count());
+    layout_later();
 }
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -192,7 +208,9 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    if (isVisible()) layout_window_resized(rect_of(*this), isMinimized(), isMaximized(), three_d_ready());
+    if (isVisible())
+        layout_window_resized(rect_of(*this), isMinimized(), isMaximized(), three_d_ready(), os_tick_count());
+    layout_later();
 }
 
 }  // namespace zk

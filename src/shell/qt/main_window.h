@@ -5,6 +5,7 @@
 
 class QAction;
 class QKeyEvent;
+class QTimer;
 class QToolBar;
 
 namespace zk {
@@ -33,7 +34,10 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    void layout_later();
+
     QWidget* view_ = nullptr;
+    QTimer* layout_timer_ = nullptr;  // writes what the [layout] throttle held back
     QToolBar* toolbar_ = nullptr;
     QAction* toolbar_action_ = nullptr;  // menu item 129
 };

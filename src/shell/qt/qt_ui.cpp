@@ -124,6 +124,7 @@ void QtUi::main_window_destroy() {
     panes_.clear();  // the status bar's labels go with the window
     delete window_;
     window_ = nullptr;
+    layout_flush();  // the last place of a window moved just before the end
 }
 
 void QtUi::main_window_set_title(const std::string& title) {

@@ -1,0 +1,98 @@
+// Universe requests as a client sends them, through the server's own frame
+// reader and request handling, with replies going to a socket pair. The
+// hashes are the weakest the server accepts and run at once, so a run stays
+// fast and repeatable.
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/citizens.h"
+#include "server/password.h"
+#include "server/universe_server.h"
+
+namespace {
+
+// One database in memory for every run, emptied and filled again before
+// each through a second connection (opening a fresh one costs more than
+// most runs).
+const char kDatabase[] = "file:fuzz-universe?mode=memory&cache=shared";
+
+struct Universe {
+    zk::server::Citizens citizens;
+    sqlite3* admin = nullptr;
+    std::string ann = zk::server::password_hash("pass1", 1000), bert = zk::server::password_hash("pass2", 1000);
+
+    Universe() {
+        if (!citizens.open(kDatabase).empty() ||
+            sqlite3_open_v2(kDatabase, &admin, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr) != SQLITE_OK)
+            std::abort();
+    }
+    ~Universe() { sqlite3_close(admin); }
+
+    void reset() {
+        if (sqlite3_exec(admin, "DELETE FROM citizen; DELETE FROM telegram; DELETE FROM sqlite_sequence", nullptr,
+                         nullptr, nullptr) != SQLITE_OK) {
+            std::fprintf(stderr, "fuzz: cannot empty the universe: %s\n", sqlite3_errmsg(admin));
+            std::abort();
+        }
+        citizens.add_hashed("Ann", ann, "ann@example.org");
+        citizens.add_hashed("Bert", bert, "bert@example.org");
+        citizens.telegram_add(1, 2, "see you at the fountain");
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Lets the citizens' own open take the shared in-memory name; must come
+    // before SQLite's first use.
+    if (sqlite3_config(SQLITE_CONFIG_URI, 1) != SQLITE_OK) std::abort();
+    zk::server::server_log_quiet(true);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace zk::server;
+    static Universe universe;
+    universe.reset();
+
+    UniverseConfig config;
+    config.hash_threads = 0;
+    config.hash_iterations = 1000;
+    config.login_burst = 4;  // enough to log in, change and read; the rest is refused
+    UniverseServer server(universe.citizens, config);
+    server.add_world("zk", 0x7F000001, 5671);
+    server.set_whos_at([](uint32_t key) -> std::optional<std::string> {
+        if (key == 0x01020304) return std::string("Ann");
+        return std::nullopt;
+    });
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) return 0;
+    const uint64_t id = server.adopt(pair[0], 0x7F000001, 40000, 0).id;
+
+    // As the server reads a socket: at most 16 KB at a time, then a pass of
+    // the loop, which applies the finished hashes and goes on with the
+    // requests that waited for them.
+    const std::vector<pollfd> none;
+    char sink[65536];
+    for (size_t at = 0; at < size; at += 16384) {
+        Client* c = server.find_client(id);
+        if (!c) break;
+        const size_t n = std::min<size_t>(16384, size - at);
+        server.receive(*c, std::string_view(reinterpret_cast<const char*>(data) + at, n), 0);
+        server.dispatch(none, 0);
+        while (read(pair[1], sink, sizeof sink) > 0) {
+        }
+    }
+    close(pair[1]);
+    return 0;
+}
