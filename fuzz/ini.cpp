@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "platform/profile.h"
 
 namespace {

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/device.h"
-#include "app/layout.h"
-#include "app/log.h"
-#include "app/perform.h"
-#include "app/settings.h"
+#include "core/device.h"
+#include "core/layout.h"
+#include "core/log.h"
+#include "core/perform.h"
+#include "core/settings.h"
 #include "app/tasks.h"
 #include "art/backdrop.h"
 #include "art/chunk.h"

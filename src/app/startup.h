@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/message.h"
+#include "core/message.h"
 
 namespace zk {
 

@@ -1,6 +1,6 @@
 #include "app/tasks.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "art/backdrop.h"
 #include "art/disk.h"
 #include "art/download.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "app/log.h"
-#include "app/message.h"
+#include "core/log.h"
+#include "core/message.h"
 #include "art/files.h"
 #include "common/messages.h"
 #include "isam/isam.h"

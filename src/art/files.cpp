@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "common/keyed_table.h"
 
 namespace zk {

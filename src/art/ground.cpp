@@ -1,6 +1,6 @@
 #include "art/ground.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "common/keyed_table.h"
 #include "common/messages.h"
 #include "platform/os.h"

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "render/clump.h"
 #include "render/math.h"
 #include "world/cell.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "common/pkcipher.h"
 
 namespace zk {

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <deque>
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "app/tasks.h"
 #include "common/messages.h"
 #include "net/resolve.h"

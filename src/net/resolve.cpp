@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

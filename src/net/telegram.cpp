@@ -1,6 +1,6 @@
 #include "net/telegram.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/tasks.h"
 #include "common/messages.h"
 #include "net/login.h"

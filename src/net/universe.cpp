@@ -6,8 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "common/fields.h"
 #include "net/resolve.h"
 #include "net/tcp.h"

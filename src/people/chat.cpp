@@ -1,6 +1,6 @@
 #include "people/chat.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

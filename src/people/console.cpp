@@ -1,6 +1,6 @@
 #include "people/console.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "shell/bps.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 #include <atomic>
 

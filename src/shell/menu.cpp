@@ -1,6 +1,6 @@
 #include "shell/menu.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "platform/ui.h"
 
 namespace zk {

@@ -1,6 +1,6 @@
 #include "shell/slider.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

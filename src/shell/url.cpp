@@ -1,6 +1,6 @@
 #include "shell/url.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

@@ -1,6 +1,6 @@
 #include "shell/web.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

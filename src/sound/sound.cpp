@@ -1,6 +1,6 @@
 #include "sound/sound.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

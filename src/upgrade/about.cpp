@@ -1,6 +1,6 @@
 #include "upgrade/about.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "common/messages.h"
 #include "net/login.h"
 #include "net/resolve.h"

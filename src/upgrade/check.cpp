@@ -10,8 +10,8 @@
 #include <climits>
 #include <thread>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "common/messages.h"
 #include "net/universe.h"
 #include "platform/files.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "platform/ui.h"
 #include "render/library.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "render/clump.h"
 #include "view/self.h"
 #include "world/cell.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/tasks.h"
 #include "view/camera.h"
 #include "view/mouse.h"

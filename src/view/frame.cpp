@@ -1,7 +1,7 @@
 #include "view/frame.h"
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "app/tasks.h"
 #include "common/messages.h"
 #include "platform/ui.h"

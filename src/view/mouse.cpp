@@ -1,6 +1,6 @@
 #include "view/mouse.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "platform/ui.h"
 #include "view/viewport.h"
 

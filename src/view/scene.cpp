@@ -1,6 +1,6 @@
 #include "view/scene.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "art/model.h"
 #include "render/camera.h"
 #include "render/clump.h"

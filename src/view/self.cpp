@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "app/tasks.h"
 #include "common/messages.h"
 #include "platform/ui.h"

@@ -1,6 +1,6 @@
 #include "view/viewport.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "view/camera.h"
 
 namespace zk {

@@ -1,6 +1,6 @@
 #include "world/behavior.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

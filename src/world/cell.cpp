@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/tasks.h"
 #include "art/database.h"
 #include "common/messages.h"

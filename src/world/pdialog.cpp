@@ -1,6 +1,6 @@
 #include "world/pdialog.h"
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace zk {
 

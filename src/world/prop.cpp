@@ -9,9 +9,9 @@
 #include <new>
 #include <vector>
 
-#include "app/log.h"
-#include "app/message.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/message.h"
+#include "core/settings.h"
 #include "app/tasks.h"
 #include "common/fields.h"
 #include "net/login.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "app/tasks.h"
 #include "art/model.h"
 #include "common/keyed_table.h"

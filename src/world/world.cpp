@@ -8,9 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/log.h"
-#include "app/message.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/message.h"
+#include "core/settings.h"
 #include "app/startup.h"
 #include "art/database.h"
 #include "art/zip.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "app/startup.h"
 #include "art/database.h"
 #include "world/cell.h"

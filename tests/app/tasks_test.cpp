@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "app/tasks.h"
 #include "support/temp_dir.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "art/database.h"
 #include "common/messages.h"
 #include "isam/isam.h"

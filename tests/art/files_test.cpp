@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "art/files.h"
 #include "support/temp_dir.h"
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "artnet/http_server.h"
 #include "shell/bps.h"
 #include "support/process.h"

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "common/messages.h"
 #include "net/login.h"
 #include "net/resolve.h"

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "net/tcp.h"
 #include "platform/os.h"
 #include "support/temp_dir.h"

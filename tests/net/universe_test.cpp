@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "net/peer.h"
 #include "net/resolve.h"
 #include "net/universe.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "self/figures.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "common/messages.h"
 #include "net/login.h"
 #include "shell/qt/dialogs_qt.h"

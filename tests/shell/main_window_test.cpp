@@ -6,7 +6,7 @@
 #include <QLocalSocket>
 #include <QToolBar>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "shell/qt/main_window.h"
 #include "shell/qt/qt_ui.h"
 #include "shell/qt/single_instance.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "render/clump.h"
 #include "render/texture.h"
 #include "support/fake_ui.h"

@@ -10,7 +10,7 @@
 #include <QLabel>
 #include <QStatusBar>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "render/library.h"
 #include "shell/qt/main_window.h"
 #include "shell/qt/qt_ui.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "art/database.h"
 #include "art/model.h"
 #include "render/clump.h"

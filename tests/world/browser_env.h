@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "art/database.h"
 #include "net/tcp.h"
 #include "platform/os.h"

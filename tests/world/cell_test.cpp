@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "art/database.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"

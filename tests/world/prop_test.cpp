@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "world/browser_env.h"
 #include "world/cell.h"
 #include "world/prop.h"

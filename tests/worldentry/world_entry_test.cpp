@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "art/database.h"
 #include "common/pkcipher.h"
 #include "art/zip.h"

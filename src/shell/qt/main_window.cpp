@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <QToolBar>
 
-#include "app/layout.h"
-#include "app/settings.h"
+#include "core/layout.h"
+#include "core/settings.h"
 #include "app/startup.h"
 #include "platform/os.h"
 #include "shell/qt/viewport_widget.h"

@@ -19,7 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/layout.h"
+#include "core/layout.h"
 #include "app/tasks.h"
 #include "net/cgi.h"
 #include "shell/qt/main_window.h"

@@ -1,7 +1,7 @@
-#include "app/device.h"
+#include "core/device.h"
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "common/messages.h"
 #include "platform/ui.h"
 

@@ -1,6 +1,6 @@
-#include "app/layout.h"
+#include "core/layout.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 namespace zk {
 

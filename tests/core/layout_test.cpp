@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/layout.h"
-#include "app/settings.h"
+#include "core/layout.h"
+#include "core/settings.h"
 #include "support/temp_dir.h"
 
 using namespace zk;

@@ -5,8 +5,8 @@
 #include <regex>
 #include <string>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "core/log.h"
+#include "core/settings.h"
 #include "support/temp_dir.h"
 
 using namespace zk;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "support/temp_dir.h"
 
 using namespace zk;

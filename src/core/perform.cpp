@@ -1,6 +1,6 @@
-#include "app/perform.h"
+#include "core/perform.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "platform/os.h"
 
 namespace zk {

@@ -1,9 +1,9 @@
-#include "app/log.h"
+#include "core/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "platform/os.h"
 
 namespace zk {
