@@ -9,25 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_dir.h"
 #include "render/raster.h"
 #include "render/texture.h"
 
 namespace {
 
-// A private directory for the bitmap, removed at exit.
-struct Dir {
-    std::string path;
-    Dir() {
-        char name[] = "/tmp/zk-fuzz-bmp-XXXXXX";
-        if (!mkdtemp(name)) __builtin_trap();
-        path = name;
-    }
-    ~Dir() {
-        unlink(file().c_str());
-        rmdir(path.c_str());
-    }
-    std::string file() const { return path + "/input.bmp"; }
-} g_dir;
+zk::fuzz::FuzzDir g_dir("bmp");
+const std::string g_file = g_dir.file("input.bmp");
 
 bool same(const zk::RwRaster& a, const zk::RwRaster& b) {
     if (a.width != b.width || a.height != b.height || a.depth != b.depth || a.pixels != b.pixels) return false;
@@ -51,10 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rw_raster_destroy(back);
     }
 
-    FILE* f = std::fopen(g_dir.file().c_str(), "wb");
-    if (!f || (size && std::fwrite(data, 1, size, f) != size)) __builtin_trap();
-    std::fclose(f);
-    rw_texture_set_search_path(g_dir.path);
+    zk::fuzz::fuzz_put(g_file, data, size);
+    rw_texture_set_search_path(g_dir.path());
     RwTexture* t = rw_texture_read_named("input");
     RwRaster* mask = rw_raster_read_named("input");
     if ((t != nullptr) != (r != nullptr) || (mask != nullptr) != (r != nullptr)) __builtin_trap();
@@ -73,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rw_texture_destroy(t);
     rw_raster_destroy(r);
     rw_texture_set_search_path("");
-    unlink(g_dir.file().c_str());
+    unlink(g_file.c_str());
     if (rw_texture_count() != 0) __builtin_trap();
     return 0;
 }

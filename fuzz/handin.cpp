@@ -8,29 +8,18 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_dir.h"
 #include "net/cgi.h"
 
 namespace {
 
-// A private directory for the handed-in file, removed at exit.
-struct Dir {
-    std::string path;
-    Dir() {
-        char name[] = "/tmp/zk-fuzz-handin-XXXXXX";
-        path = mkdtemp(name) ? name : "/tmp";
-    }
-    ~Dir() { rmdir(path.c_str()); }
-} g_dir;
-const std::string g_file = g_dir.path + "/visit.txt";
+zk::fuzz::FuzzDir g_dir("handin");
+const std::string g_file = g_dir.file("visit.txt");
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    int fd = open(g_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return 0;
-    bool whole = write(fd, data, size) == static_cast<ssize_t>(size);
-    close(fd);
-    if (!whole) return 0;
+    zk::fuzz::fuzz_put(g_file, data, size);
     zk::cgi_hand_in(g_file);
     zk::cgi_update();
     std::string command;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_dir.h"
 #include "render/raster.h"
 #include "render/rwx.h"
 #include "render/stream.h"
@@ -16,34 +17,18 @@
 
 namespace {
 
-void put(const std::string& path, const void* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) __builtin_trap();
-    if (size && std::fwrite(data, 1, size, f) != size) __builtin_trap();
-    std::fclose(f);
-}
-
 // A private directory for the shape file and two bitmaps ("wood", 4 x 8:
-// two frames, and its mask "woodm"), removed at exit.
-struct Dir {
-    std::string path;
-    Dir() {
-        char name[] = "/tmp/zk-fuzz-rwx-XXXXXX";
-        if (!mkdtemp(name)) __builtin_trap();
-        path = name;
+// two frames, and its mask "woodm").
+struct Dir : zk::fuzz::FuzzDir {
+    Dir() : FuzzDir("rwx") {
         for (int depth : {32, 8}) {
             zk::RwRaster* r = zk::rw_raster_create(4, 8, depth);
             for (size_t i = 0; i < r->pixels.size(); ++i) r->pixels[i] = uint8_t(i * 37);
             std::vector<uint8_t> bmp = zk::rw_bmp_encode(*r);
-            put(file(depth == 32 ? "wood.bmp" : "woodm.bmp"), bmp.data(), bmp.size());
+            zk::fuzz::fuzz_put(file(depth == 32 ? "wood.bmp" : "woodm.bmp"), bmp.data(), bmp.size());
             zk::rw_raster_destroy(r);
         }
     }
-    ~Dir() {
-        for (const char* f : {"wood.bmp", "woodm.bmp", "zktmp.rwx"}) unlink(file(f).c_str());
-        rmdir(path.c_str());
-    }
-    std::string file(const char* name) const { return path + "/" + name; }
 } g_dir;
 
 size_t count(zk::RwClump* c, bool polygons) {
@@ -59,8 +44,8 @@ size_t count(zk::RwClump* c, bool polygons) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string shape = g_dir.file("zktmp.rwx");
-    put(shape, data, size);
-    zk::rw_texture_set_search_path(g_dir.path);
+    zk::fuzz::fuzz_put(shape, data, size);
+    zk::rw_texture_set_search_path(g_dir.path());
     const int64_t clumps = zk::rw_clump_count();
     std::string why;
     if (zk::RwClump* c = zk::rw_read_shape(shape, &why)) {

@@ -1,25 +1,17 @@
 // The archive reader on a downloaded archive, as the download callbacks hand
 // it over: zip (first local entry) or gzip, no object password set.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <string>
 
 #include "art/zip.h"
+#include "fuzz_dir.h"
 
 namespace {
 
-// A private directory for the member, removed at exit.
-struct Dir {
-    std::string path;
-    Dir() {
-        char name[] = "/tmp/zk-fuzz-zip-XXXXXX";
-        path = mkdtemp(name) ? name : "/tmp";
-    }
-    ~Dir() { rmdir(path.c_str()); }
-} g_dir;
-const std::string g_out = g_dir.path + "/member";
+zk::fuzz::FuzzDir g_dir("zip");
+const std::string g_out = g_dir.file("member");
 
 }  // namespace
 

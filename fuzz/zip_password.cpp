@@ -1,26 +1,18 @@
 // The archive reader with the world's object password set: members with
 // traditional PKWARE encryption are checked, deciphered and inflated.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <string>
 
 #include "art/zip.h"
+#include "fuzz_dir.h"
 #include "common/pkcipher.h"
 
 namespace {
 
-// A private directory for the member, removed at exit.
-struct Dir {
-    std::string path;
-    Dir() {
-        char name[] = "/tmp/zk-fuzz-zippw-XXXXXX";
-        path = mkdtemp(name) ? name : "/tmp";
-    }
-    ~Dir() { rmdir(path.c_str()); }
-} g_dir;
-const std::string g_out = g_dir.path + "/member";
+zk::fuzz::FuzzDir g_dir("zippw");
+const std::string g_out = g_dir.file("member");
 
 // The password as the world attribute carries it: enciphered with the
 // built-in key.
