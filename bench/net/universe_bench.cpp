@@ -29,14 +29,14 @@ const Bytes& burst() {
             uint32_t n = static_cast<uint32_t>(i);
             switch (i % 10) {
             case 0: add(reply(0, 9)); break;
-            case 1: add(reply(0, 8, Pack().u32(n).str("Citizen" + std::to_string(i)).b)); break;
-            case 2: add(reply(0, 12, Pack().str("Someone").u32(n).b)); break;
-            case 3: add(reply(0, 13, Pack().u32(n).str("Walker").b)); break;
-            case 4: add(reply(0, 3, Pack().u8(0).str("Name").u8(2).str("name@example.net").b)); break;
-            case 5: add(reply(0, 10, Pack().u32(n).str("From").str("A telegram of some length").u8(0).b)); break;
+            case 1: add(reply(0, 8, Wire().u32(n).str("Citizen" + std::to_string(i)).b)); break;
+            case 2: add(reply(0, 12, Wire().str("Someone").u32(n).b)); break;
+            case 3: add(reply(0, 13, Wire().u32(n).str("Walker").b)); break;
+            case 4: add(reply(0, 3, Wire().u8(0).str("Name").u8(2).str("name@example.net").b)); break;
+            case 5: add(reply(0, 10, Wire().u32(n).str("From").str("A telegram of some length").u8(0).b)); break;
             case 6: add(reply(0, 200, Bytes(40, 1))); break;
-            case 7: add(reply(0, 7, Pack().str("zk").str("Mars").str("Atlantis").b)); break;
-            case 8: add(reply(3, 8, Pack().u32(n).b)); break;
+            case 7: add(reply(0, 7, Wire().str("zk").str("Mars").str("Atlantis").b)); break;
+            case 8: add(reply(3, 8, Wire().u32(n).b)); break;
             default: add(reply(0, 4)); break;
             }
         }
@@ -58,7 +58,7 @@ void BM_DecodeFromMemory(benchmark::State& state) {
 
 void BM_DecodeFromLoopback(benchmark::State& state) {
     TempDir dir;
-    UniversePeer peer;
+    ScriptedPeer peer;
     peer.respond([](PeerLink& link, const Request& r) {
         if (r.code == 31) link.send(burst());
     });

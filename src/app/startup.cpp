@@ -9,7 +9,8 @@
 #include "core/log.h"
 #include "core/perform.h"
 #include "core/settings.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
+#include "app/task_list.h"
 #include "art/backdrop.h"
 #include "art/chunk.h"
 #include "art/database.h"
@@ -26,6 +27,7 @@
 #include "net/cgi.h"
 #include "net/login.h"
 #include "net/resolve.h"
+#include "net/tcp.h"
 #include "net/telegram.h"
 #include "net/universe.h"
 #include "people/avatar.h"
@@ -89,6 +91,30 @@ const char* init_three_d() {
     return nullptr;
 }
 
+// Models for the objects of cells, bound once the model cache is up and
+// dropped when it goes.
+void bind_object_hooks(bool bound) {
+    ObjectHooks& h = object_hooks();
+    h.model_reference = bound ? model_reference : nullptr;
+    h.model_place = bound ? model_place : nullptr;
+    h.model_dereference = bound ? model_dereference : nullptr;
+}
+
+// Once the user's own figure exists: collision glides it, and the
+// visibility manager loads less while the user moves fast and waits while a
+// glide (a pending teleport) is under way.
+void bind_self_hooks() {
+    collision_hooks().automatic_move = self_gliding;
+    visible_ports().velocity = self_velocity;
+    visible_ports().teleport_pending = self_gliding;
+}
+
+// Once the mouse modes exist: a right click in the view gives up mover mode.
+void bind_mouse_hooks() {
+    viewport_hooks().mouse_is_mover = mouse_is_mover;
+    viewport_hooks().mouse_to_picker = mouse_as_picker;
+}
+
 // Step 25: the start world, falling back to zk.
 const char* enter_start_world() {
     std::string start = settings_get_string("start", "world");
@@ -116,7 +142,31 @@ int zelnik_main(int argc, char** argv) {
     return zelnik_run(os_executable_directory(), startup_command_line(argc, argv));
 }
 
+void startup_bind_hooks() {
+    tasks_bind(task_list());
+    TaskHooks& tasks = task_hooks();
+    tasks.splitter_dragging = [] { return slider_update() || vslider_update(); };
+    tasks.activated = mouse_activate;
+    tasks.deactivated = mouse_deactivate;
+
+    net_set_byte_counter(bps_count);
+    http_set_byte_counter(bps_count);
+
+    telegram_set_menu_port(menu_set_enabled);
+    LoginPorts& login = login_ports();
+    login.identity_changed = menu_identity_changed;
+    login.splash_message = about_set_message;
+    login.splash_waiting = about_set_waiting;
+    login.splash_wait = about_wait;
+    login.splash_hide = about_hide_dialog;
+    login.splash_hide_cancel = about_hide_cancel;
+    login.build_check = build_check;
+
+    world_hooks().reset = world_reset;
+}
+
 int zelnik_run(const std::string& directory, const std::string& command_line) {
+    startup_bind_hooks();
 
     // 1. One browser per program directory: a second start hands its
     // command line to the first, which comes to the front.
@@ -186,6 +236,7 @@ int zelnik_run(const std::string& directory, const std::string& command_line) {
 
     // 21.
     if (!model_init()) return terminate(load_message(11));
+    bind_object_hooks(true);
     if (int rc = avatar_init(); rc != 0) return terminate(load_message(13, rc));
     if (!cell_init()) return terminate(load_message(16));
     if (!world_init()) return terminate(load_message(102));
@@ -207,8 +258,10 @@ int zelnik_run(const std::string& directory, const std::string& command_line) {
     dloptions_init();
     sound_init();
     self_init();
+    bind_self_hooks();
     balloon_init();
     mouse_init();
+    bind_mouse_hooks();
     prop_init();
     bps_init();
     frame_init();
@@ -242,6 +295,7 @@ int terminate(const char* message) {
     avatar_term();
     visible_term();
     model_term();
+    bind_object_hooks(false);
     sound_term();
     prop_term();
     universe_term();

@@ -13,6 +13,12 @@ int zelnik_main(int argc, char** argv);
 // The same for a given program directory and command line.
 int zelnik_run(const std::string& directory, const std::string& command_line);
 
+// Binds the hooks and ports through which lower modules call the ones above
+// them (the task table, the bandwidth meter, the menus, the splash, the
+// world reset). zelnik_run does it first; tests that drive those modules
+// without it call it themselves.
+void startup_bind_hooks();
+
 // Shuts every module down in order; with a message, shows it in a stop box
 // captioned "Error" first. Answers 0, the exit code.
 int terminate(const char* message);

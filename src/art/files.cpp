@@ -11,6 +11,7 @@
 
 #include "core/log.h"
 #include "common/keyed_table.h"
+#include "common/text.h"
 
 namespace zk {
 
@@ -132,8 +133,8 @@ std::string file_name_from_url(std::string_view text) {
             c = '-';
         else if (u < 0x20 || u == 0x7f)
             c = '-';
-        else if (u >= 'A' && u <= 'Z')
-            c = static_cast<char>(u - 'A' + 'a');
+        else
+            c = ascii_lower(c);
         if (c != '.') only_dots = false;
     }
     if (only_dots) name.assign(name.size(), '-');

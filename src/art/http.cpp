@@ -16,12 +16,14 @@
 #include "core/settings.h"
 #include "common/keyed_table.h"
 #include "common/messages.h"
+#include "common/text.h"
 #include "platform/os.h"
-#include "shell/bps.h"
 
 namespace zk {
 
 namespace {
+
+std::atomic<void (*)(uint32_t)> g_byte_counter{nullptr};
 
 constexpr const char* kUserAgent = "Quorvane Browser";
 constexpr long kConnectTimeoutMs = 20000;
@@ -99,13 +101,6 @@ std::atomic<uint32_t (*)()> g_clock{nullptr};
 uint32_t now_ms() {
     auto clock = g_clock.load();
     return clock ? clock() : os_tick_count();
-}
-
-bool ieq_prefix(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    return true;
 }
 
 std::string_view trim(std::string_view s) {
@@ -250,7 +245,7 @@ size_t body_data(char* data, size_t size, size_t count, void* arg) {
     std::memcpy(buffer + received, data, n);
     r->received.store(received + static_cast<uint32_t>(n));
     r->activity.store(now_ms());
-    bps_count(static_cast<uint32_t>(n));
+    if (auto counter = g_byte_counter.load()) counter(static_cast<uint32_t>(n));
     return n;
 }
 
@@ -408,11 +403,11 @@ void start(http_request* r) {
 // Splits "scheme://host:port" into the record.
 void parse_host(http_request* r, std::string_view host) {
     uint16_t default_port = 80;
-    if (ieq_prefix(host, "https://")) {
+    if (starts_with_ignoring_case(host, "https://")) {
         r->tls = true;
         default_port = 443;
         host.remove_prefix(8);
-    } else if (ieq_prefix(host, "http://")) {
+    } else if (starts_with_ignoring_case(host, "http://")) {
         host.remove_prefix(7);
     }
     size_t colon = host.find(':');
@@ -452,7 +447,7 @@ bool http_head_line(HttpHead& p, std::string_view line) {
         p.status = code;
         return false;
     }
-    if (ieq_prefix(line, "content-length:")) {
+    if (starts_with_ignoring_case(line, "content-length:")) {
         std::string_view v = trim(line.substr(15));
         uint64_t value = 0;
         bool ok = !v.empty();
@@ -468,7 +463,7 @@ bool http_head_line(HttpHead& p, std::string_view line) {
         p.length = ok ? value : 0;
         return false;
     }
-    if (ieq_prefix(line, "last-modified:")) {
+    if (starts_with_ignoring_case(line, "last-modified:")) {
         std::string_view v = trim(line.substr(14));
         p.date.clear();
         // One character more than the field holds marks a date too long to keep.
@@ -476,7 +471,7 @@ bool http_head_line(HttpHead& p, std::string_view line) {
             if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f && p.date.size() < kDateSize) p.date.push_back(c);
         return false;
     }
-    if (ieq_prefix(line, "location:")) {
+    if (starts_with_ignoring_case(line, "location:")) {
         p.has_location = true;
         return false;
     }
@@ -496,6 +491,8 @@ int http_head_result(const HttpHead& p, uint32_t max) {
     if (p.length > kHttpHardMax || (max != 0 && p.length > max)) return kHttpTooLarge;
     return kHttpInProgress;
 }
+
+void http_set_byte_counter(void (*counter)(uint32_t bytes)) { g_byte_counter.store(counter); }
 
 void proxy_init() {
     if (log_on(Trace::trace)) log_write("proxy_init");

@@ -53,6 +53,10 @@ bool http_head_line(HttpHead& head, std::string_view line);
 // to be read, else the request's result.
 int http_head_result(const HttpHead& head, uint32_t max);
 
+// Where the bytes of bodies are counted (the bandwidth meter, bound by
+// start-up before any worker runs); called from the workers. Null counts nothing.
+void http_set_byte_counter(void (*counter)(uint32_t bytes));
+
 // Reads the proxy settings and builds the proxy string.
 void proxy_init();
 // "address:port", or null when the program uses no proxy of its own.

@@ -55,19 +55,10 @@ void unlink_pending(model_ref* ref) {
 bool model_init() {
     if (log_on(Trace::trace)) log_write("model_init");
     if (!g_placeholder) g_placeholder = build_placeholder();
-    if (!g_placeholder) return false;
-    ObjectHooks& h = object_hooks();
-    h.model_reference = model_reference;
-    h.model_place = model_place;
-    h.model_dereference = model_dereference;
-    return true;
+    return g_placeholder != nullptr;
 }
 
 void model_term() {
-    ObjectHooks& h = object_hooks();
-    h.model_reference = nullptr;
-    h.model_place = nullptr;
-    h.model_dereference = nullptr;
     rw_clump_destroy(g_placeholder);
     g_placeholder = nullptr;
 }

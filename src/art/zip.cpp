@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "core/log.h"
+#include "common/bytes.h"
 #include "common/pkcipher.h"
 
 namespace zk {
@@ -32,12 +33,6 @@ constexpr size_t kMaxRatio = 200;
 
 std::string g_password;
 size_t g_limit = kZipDefaultLimit;
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Where the member starts and how to check it once inflated.
 struct Member {
@@ -66,12 +61,12 @@ int read_gzip(const uint8_t* data, size_t length, Member& m) {
 int read_zip(const uint8_t* data, size_t length, Member& m, std::optional<PkCipher>& cipher) {
     if (length < kZipHeader) return kZipCutShort;
     uint8_t flags = data[6];
-    size_t offset = kZipHeader + le16(data + 26) + le16(data + 28);
+    size_t offset = kZipHeader + load_le16(data + 26) + load_le16(data + 28);
     if (offset > length) return kZipCutShort;
     if (data[8] != 8 || data[9] != 0) return kZipNotDeflate;
     m.offset = offset;
     m.descriptor = (flags & 0x08) != 0;
-    if (!m.descriptor) m.crc = le32(data + 14);
+    if (!m.descriptor) m.crc = load_le32(data + 14);
     if (flags & 0x01) {
         if (g_password.empty()) return kZipPassword;
         if (length - offset < kCryptHeader) return kZipCutShort;
@@ -131,9 +126,9 @@ struct WindowFree {
 
 // The CRC the archive states after the deflate data, if it states one.
 std::optional<uint32_t> trailing_crc(const uint8_t* p, size_t n, bool gzip) {
-    if (gzip) return n >= 4 ? std::optional<uint32_t>(le32(p)) : std::nullopt;
-    if (n >= 8 && le32(p) == 0x08074b50u) return le32(p + 4);
-    if (n >= 4) return le32(p);
+    if (gzip) return n >= 4 ? std::optional<uint32_t>(load_le32(p)) : std::nullopt;
+    if (n >= 8 && load_le32(p) == 0x08074b50u) return load_le32(p + 4);
+    if (n >= 4) return load_le32(p);
     return std::nullopt;
 }
 
@@ -149,7 +144,7 @@ int zip_extract(const uint8_t* data, size_t length, const std::string& out_path,
     int rc;
     if (length >= 2 && data[0] == 0x1f && data[1] == 0x8b)
         rc = read_gzip(data, length, m);
-    else if (length >= 4 && le32(data) == 0x04034b50u)
+    else if (length >= 4 && load_le32(data) == 0x04034b50u)
         rc = read_zip(data, length, m, cipher);
     else
         rc = kZipNotArchive;
@@ -203,7 +198,7 @@ int zip_extract(const uint8_t* data, size_t length, const std::string& out_path,
     std::optional<uint32_t> expected = m.crc;
     if (m.gzip || m.descriptor) expected = trailing_crc(data + after, length - after, m.gzip);
     if (expected && *expected != static_cast<uint32_t>(crc)) return kZipBadData;
-    if (m.gzip && length - after >= 8 && le32(data + after + 4) != static_cast<uint32_t>(written & 0xffffffffu))
+    if (m.gzip && length - after >= 8 && load_le32(data + after + 4) != static_cast<uint32_t>(written & 0xffffffffu))
         return kZipBadData;
 
     if (!out.commit(m.encrypted)) return kZipCannotCreate;

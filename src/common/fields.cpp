@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
+
 namespace zk {
 
 bool FieldPacker::reserve(size_t n) {
@@ -18,16 +20,14 @@ void FieldPacker::put_byte(uint8_t v) {
 
 void FieldPacker::put_u16(uint16_t v) {
     if (!reserve(2)) return;
-    buf_[len_++] = static_cast<uint8_t>(v >> 8);
-    buf_[len_++] = static_cast<uint8_t>(v);
+    store_be16(buf_ + len_, v);
+    len_ += 2;
 }
 
 void FieldPacker::put_u32(uint32_t v) {
     if (!reserve(4)) return;
-    buf_[len_++] = static_cast<uint8_t>(v >> 24);
-    buf_[len_++] = static_cast<uint8_t>(v >> 16);
-    buf_[len_++] = static_cast<uint8_t>(v >> 8);
-    buf_[len_++] = static_cast<uint8_t>(v);
+    store_be32(buf_ + len_, v);
+    len_ += 4;
 }
 
 void FieldPacker::put_string(std::string_view text) {
@@ -58,8 +58,7 @@ void FieldPacker::patch_u16(size_t offset, uint16_t v) {
         ok_ = false;
         return;
     }
-    buf_[offset] = static_cast<uint8_t>(v >> 8);
-    buf_[offset + 1] = static_cast<uint8_t>(v);
+    store_be16(buf_ + offset, v);
 }
 
 bool FieldReader::take(size_t n) {
@@ -77,15 +76,14 @@ uint8_t FieldReader::get_byte() {
 
 uint16_t FieldReader::get_u16() {
     if (!take(2)) return 0;
-    uint16_t v = static_cast<uint16_t>((data_[pos_] << 8) | data_[pos_ + 1]);
+    uint16_t v = load_be16(data_ + pos_);
     pos_ += 2;
     return v;
 }
 
 uint32_t FieldReader::get_u32() {
     if (!take(4)) return 0;
-    uint32_t v = (uint32_t{data_[pos_]} << 24) | (uint32_t{data_[pos_ + 1]} << 16) |
-                 (uint32_t{data_[pos_ + 2]} << 8) | uint32_t{data_[pos_ + 3]};
+    uint32_t v = load_be32(data_ + pos_);
     pos_ += 4;
     return v;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/bytes.h"
+
 namespace zk {
 
 namespace {
@@ -48,7 +50,7 @@ uint32_t keyed_hash(const void* key, size_t length) {
     uint32_t h = 0;
     // h = T[(h ^ b) & 255] ^ (h >> 8) for each byte b, four bytes a step.
     for (; length >= 4; length -= 4, p += 4) {
-        h ^= uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+        h ^= load_le32(p);
         h = t[3][h & 255u] ^ t[2][(h >> 8) & 255u] ^ t[1][(h >> 16) & 255u] ^ t[0][h >> 24];
     }
     for (; length; --length, ++p) h = t[0][(h ^ *p) & 255u] ^ (h >> 8);

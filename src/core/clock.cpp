@@ -1,4 +1,4 @@
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "platform/os.h"
 
 namespace zk {

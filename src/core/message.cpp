@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "common/messages.h"
 #include "platform/ui.h"
 

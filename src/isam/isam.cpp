@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/bytes.h"
+
 namespace zk {
 
 namespace {
@@ -184,12 +186,6 @@ int lock_file(File& f, int fd) {
     }
 }
 
-uint32_t be(const unsigned char* p, int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i) v = v << 8 | p[i];
-    return v;
-}
-
 // Files in write-ahead-log mode keep side files; ours never are, and
 // opening such a file would leave those beside it.
 bool foreign_journal_mode(int fd) {
@@ -205,12 +201,12 @@ bool header_fits(int fd) {
     struct stat st {};
     if (fstat(fd, &st) != 0 || pread(fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) return false;
     if (std::memcmp(h, "SQLite format 3", 16) != 0) return false;
-    uint32_t page = be(h + 16, 2);
+    uint32_t page = load_be16(h + 16);
     if (page == 1) page = 65536;
     if (page < 512 || (page & (page - 1)) != 0) return false;
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     if (size % page != 0) return false;
-    if (be(h + 24, 4) == be(h + 92, 4) && static_cast<uint64_t>(be(h + 28, 4)) * page > size) return false;
+    if (load_be32(h + 24) == load_be32(h + 92) && static_cast<uint64_t>(load_be32(h + 28)) * page > size) return false;
     return true;
 }
 

@@ -1,7 +1,6 @@
 #include "net/cgi.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <deque>
 
 #include "core/log.h"
+#include "common/text.h"
 
 namespace zk {
 
@@ -64,7 +64,7 @@ bool cgi_teleport_line(std::string_view head, std::string& command) {
     // The first line, as a C text line reads: up to a line break or a NUL.
     head = head.substr(0, std::min(head.find_first_of(std::string_view("\n\0", 2)), kCgiLineLimit));
     while (!head.empty() && head.back() == '\r') head.remove_suffix(1);
-    if (head.size() < 8 || strncasecmp(head.data(), "teleport", 8) != 0) return false;
+    if (!starts_with_ignoring_case(head, "teleport")) return false;
     command.assign(head.substr(0, head.find(',')));
     return true;
 }

@@ -4,16 +4,13 @@
 
 #include "core/log.h"
 #include "core/settings.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "common/messages.h"
 #include "net/resolve.h"
 #include "net/universe.h"
 #include "platform/dialogs.h"
 #include "platform/os.h"
 #include "platform/ui.h"
-#include "shell/menu.h"
-#include "upgrade/about.h"
-#include "upgrade/check.h"
 
 namespace zk {
 
@@ -25,6 +22,27 @@ struct Identity {
     uint32_t citizen = 0;
 };
 Identity g_id;
+LoginPorts g_ports;
+
+void menu_identity_changed(bool citizen) {
+    if (g_ports.identity_changed) g_ports.identity_changed(citizen);
+}
+void about_set_message(const std::string& text) {
+    if (g_ports.splash_message) g_ports.splash_message(text);
+}
+void about_set_waiting(const std::string& text) {
+    if (g_ports.splash_waiting) g_ports.splash_waiting(text);
+}
+AboutButton about_wait(int ms) { return g_ports.splash_wait ? g_ports.splash_wait(ms) : AboutButton::none; }
+void about_hide_dialog() {
+    if (g_ports.splash_hide) g_ports.splash_hide();
+}
+void about_hide_cancel() {
+    if (g_ports.splash_hide_cancel) g_ports.splash_hide_cancel();
+}
+int build_check(const std::string& name, const std::string& password) {
+    return g_ports.build_check ? g_ports.build_check(name, password) : 0;
+}
 
 // Replies that arrive while a dialog waits for them.
 struct Pending {
@@ -302,6 +320,8 @@ std::string immigration_failure_text(int rc, int mode, const std::string& name) 
     default: return mode == 1 ? load_message(139, rc) : load_message(76, rc);
     }
 }
+
+LoginPorts& login_ports() { return g_ports; }
 
 int login_init() {
     trace("login_init");

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/dialogs.h"
+
 namespace zk {
 
 // Field limits of the dialogs.
@@ -35,6 +37,20 @@ int tourist();
 // The immigration dialog: mode 0 immigrates, mode 1 changes the current
 // citizen's attributes. 0 on success, 1 when cancelled.
 int immigrate(int mode);
+
+// What sign-in needs from the modules above the network: the splash dialog,
+// the menus and the build check. Start-up binds them; a null entry does
+// nothing (a wait answers no button, the build check lets the login go on).
+struct LoginPorts {
+    void (*identity_changed)(bool citizen) = nullptr;
+    void (*splash_message)(const std::string& text) = nullptr;
+    void (*splash_waiting)(const std::string& text) = nullptr;
+    AboutButton (*splash_wait)(int ms) = nullptr;
+    void (*splash_hide)() = nullptr;
+    void (*splash_hide_cancel)() = nullptr;
+    int (*build_check)(const std::string& name, const std::string& password) = nullptr;
+};
+LoginPorts& login_ports();
 
 // Plain decisions of the dialogs.
 // 0 when a tourist name (its first 15 characters) is acceptable, else the

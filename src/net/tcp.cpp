@@ -12,13 +12,17 @@
 #include <new>
 
 #include "platform/os.h"
-#include "shell/bps.h"
 
 namespace zk {
 
 namespace {
 
 std::atomic<NetClock> g_clock{nullptr};
+std::atomic<ByteCounter> g_counter{nullptr};
+
+void count_bytes(ssize_t n) {
+    if (ByteCounter counter = g_counter.load()) counter(static_cast<uint32_t>(n));
+}
 
 int system_error(int err) { return tcp_system_error_base + err; }
 
@@ -36,6 +40,8 @@ int poll_socket(int fd, short events, int ms) {
 }  // namespace
 
 void net_set_clock(NetClock clock) { g_clock.store(clock); }
+
+void net_set_byte_counter(ByteCounter counter) { g_counter.store(counter); }
 
 uint32_t net_now() {
     NetClock clock = g_clock.load();
@@ -111,7 +117,7 @@ int tcp_send(tcp_connection* connection, const void* buffer, size_t length) {
     } while (n < 0 && errno == EINTR);
     if (n < 0) return system_error(errno);
     connection->last_activity = net_now();
-    bps_count(static_cast<uint32_t>(n));
+    count_bytes(n);
     return static_cast<size_t>(n) == length ? tcp_ok : tcp_partial;
 }
 
@@ -125,7 +131,7 @@ int tcp_receive(tcp_connection* connection, void* buffer, size_t maximum, size_t
     if (n > 0) {
         *count = static_cast<size_t>(n);
         connection->last_activity = net_now();
-        bps_count(static_cast<uint32_t>(n));
+        count_bytes(n);
         return tcp_ok;
     }
     if (n == 0) return maximum == 0 ? tcp_ok : tcp_closed;

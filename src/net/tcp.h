@@ -70,4 +70,9 @@ using NetClock = uint32_t (*)();
 void net_set_clock(NetClock clock);
 uint32_t net_now();
 
+// Where the bytes sent and received are counted (the bandwidth meter, bound
+// by start-up). Null counts nothing.
+using ByteCounter = void (*)(uint32_t bytes);
+void net_set_byte_counter(ByteCounter counter);
+
 }  // namespace zk

@@ -1,11 +1,10 @@
 #include "net/telegram.h"
 
 #include "core/log.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "common/messages.h"
 #include "net/login.h"
 #include "net/universe.h"
-#include "shell/menu.h"
 
 namespace zk {
 
@@ -19,6 +18,11 @@ struct State {
     std::string status;    // what the open dialog should show next
 };
 State g;
+void (*g_menu_set_enabled)(int, bool) = nullptr;
+
+void menu_set_enabled(int command, bool enabled) {
+    if (g_menu_set_enabled) g_menu_set_enabled(command, enabled);
+}
 
 std::string failure(int rc) { return rc == 400 ? load_message(163) : load_message(58, rc); }
 
@@ -53,6 +57,8 @@ void telegram_init() {
 }
 
 void telegram_update() {}
+
+void telegram_set_menu_port(void (*set_enabled)(int command, bool enabled)) { g_menu_set_enabled = set_enabled; }
 
 bool telegram_waiting() { return g.waiting; }
 

@@ -28,4 +28,8 @@ public:
 
 constexpr int kCommandReadTelegram = 147;
 
+// Enables or disables a command's menu item; the menus sit above the
+// network, so start-up binds it. Null leaves the menus alone.
+void telegram_set_menu_port(void (*set_enabled)(int command, bool enabled));
+
 }  // namespace zk

@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "core/settings.h"
+#include "common/bytes.h"
 #include "common/fields.h"
 #include "net/resolve.h"
 #include "net/tcp.h"
@@ -226,7 +227,7 @@ int handle_reply(int rc, int code, const uint8_t* payload, size_t length) {
         std::string name;
         if (rc == 0) name = r.get_string();
         if (!r.ok()) return universe_damaged_frame;
-        g.last_number = (uint32_t{user[0]} << 24) | (uint32_t{user[1]} << 16) | (uint32_t{user[2]} << 8) | user[3];
+        g.last_number = load_be32(user);
         if (g_hooks.whos_at) g_hooks.whos_at(user, rc, name);
         return 0;
     }
@@ -243,7 +244,7 @@ int read_frame(Stream& s, int* code) {
     *code = -1;
     uint8_t header[4];
     if (!take(s, header, sizeof header)) return s.error;
-    unsigned length = (unsigned{header[0]} << 8) | header[1];
+    unsigned length = load_be16(header);
     int rc = header[2];
     int c = header[3];
     if (log_on(Trace::universe)) log_write("Received universe message: code %d, length %u, rc %d", c, length, rc);

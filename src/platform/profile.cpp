@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/text.h"
 #include "platform/files.h"
 
 namespace zk {
@@ -20,17 +21,6 @@ std::string_view trim(std::string_view s) {
     while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
     while (!s.empty() && (is_blank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
     return s;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // One line of the file: [begin, end) without its line break; `next` is where
@@ -95,11 +85,11 @@ bool profile_lookup(std::string_view text, std::string_view section, std::string
         std::string_view raw = text.substr(line.begin, line.end - line.begin);
         std::string_view name;
         if (header_name(raw, name)) {
-            in_section = same_name(name, section);
+            in_section = equal_ignoring_case(name, section);
             continue;
         }
         std::string_view k, v;
-        if (in_section && key_value(raw, k, v) && same_name(k, key)) {
+        if (in_section && key_value(raw, k, v) && equal_ignoring_case(k, key)) {
             value.assign(v);
             return true;
         }
@@ -125,7 +115,7 @@ std::string profile_edit(std::string_view text, std::string_view section, std::s
         std::string_view raw = text.substr(line.begin, line.end - line.begin);
         std::string_view name, k, val;
         if (header_name(raw, name)) {
-            in_section = same_name(name, section);
+            in_section = equal_ignoring_case(name, section);
             in_first = in_section && !section_seen;
             if (in_first) {
                 section_seen = true;
@@ -134,7 +124,7 @@ std::string profile_edit(std::string_view text, std::string_view section, std::s
             continue;
         }
         if (!in_section || !key_value(raw, k, val)) continue;
-        if (same_name(k, key)) {
+        if (equal_ignoring_case(k, key)) {
             std::string out(text.substr(0, line.begin));
             out.append(k).append("=").append(v);
             out.append(text.substr(line.end));

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "render/io.h"
 
 namespace zk {
@@ -50,16 +51,6 @@ void rw_raster_touched(RwRaster* raster) {
 
 namespace {
 
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
-void put16(std::vector<uint8_t>& v, uint16_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-
 RwRaster* fail(int* result, int code) {
     if (result) *result = code;
     return nullptr;
@@ -71,26 +62,26 @@ RwRaster* rw_bmp_decode(const uint8_t* data, size_t size, int* result) {
     if (result) *result = bmp_ok;
     if (!data || size < 14 + 12) return fail(result, bmp_truncated);
     if (data[0] != 'B' || data[1] != 'M') return fail(result, bmp_not_bitmap);
-    const uint32_t pixel_offset = le32(data + 10);
-    const uint32_t header_size = le32(data + 14);
+    const uint32_t pixel_offset = load_le32(data + 10);
+    const uint32_t header_size = load_le32(data + 14);
     int64_t width, height;
     int bits, planes;
     uint32_t compression = 0, colours_used = 0;
     size_t entry_size;
     if (header_size == 12) {  // the old OS/2 core header
-        width = le16(data + 18);
-        height = int16_t(le16(data + 20));
-        planes = le16(data + 22);
-        bits = le16(data + 24);
+        width = load_le16(data + 18);
+        height = int16_t(load_le16(data + 20));
+        planes = load_le16(data + 22);
+        bits = load_le16(data + 24);
         entry_size = 3;
     } else if (header_size >= 40 && header_size <= 124) {
         if (size < 14 + size_t(header_size)) return fail(result, bmp_truncated);
-        width = int32_t(le32(data + 18));
-        height = int32_t(le32(data + 22));
-        planes = le16(data + 26);
-        bits = le16(data + 28);
-        compression = le32(data + 30);
-        colours_used = le32(data + 46);
+        width = int32_t(load_le32(data + 18));
+        height = int32_t(load_le32(data + 22));
+        planes = load_le16(data + 26);
+        bits = load_le16(data + 28);
+        compression = load_le32(data + 30);
+        colours_used = load_le32(data + 46);
         entry_size = 4;
     } else {
         return fail(result, bmp_not_bitmap);
@@ -103,7 +94,8 @@ RwRaster* rw_bmp_decode(const uint8_t* data, size_t size, int* result) {
         return fail(result, bmp_too_large);
     // Bit fields on 32 bits are accepted when they are the usual masks.
     if (compression == 3 && bits == 32 && header_size >= 52) {
-        if (le32(data + 54) != 0x00FF0000 || le32(data + 58) != 0x0000FF00 || le32(data + 62) != 0x000000FF)
+        if (load_le32(data + 54) != 0x00FF0000 || load_le32(data + 58) != 0x0000FF00 ||
+            load_le32(data + 62) != 0x000000FF)
             return fail(result, bmp_unsupported);
     } else if (compression != 0) {
         return fail(result, bmp_unsupported);
@@ -174,20 +166,20 @@ std::vector<uint8_t> rw_bmp_encode(const RwRaster& r) {
     out.reserve(file_size);
     out.push_back('B');
     out.push_back('M');
-    put32(out, file_size);
-    put32(out, 0);
-    put32(out, offset);
-    put32(out, 40);
-    put32(out, uint32_t(r.width));
-    put32(out, uint32_t(r.height));
-    put16(out, 1);
-    put16(out, uint16_t(bits));
-    put32(out, 0);
-    put32(out, uint32_t(row_bytes * r.height));
-    put32(out, 2835);
-    put32(out, 2835);
-    put32(out, r.depth == 8 ? 256 : 0);
-    put32(out, 0);
+    append_le32(out, file_size);
+    append_le32(out, 0);
+    append_le32(out, offset);
+    append_le32(out, 40);
+    append_le32(out, uint32_t(r.width));
+    append_le32(out, uint32_t(r.height));
+    append_le16(out, 1);
+    append_le16(out, uint16_t(bits));
+    append_le32(out, 0);
+    append_le32(out, uint32_t(row_bytes * r.height));
+    append_le32(out, 2835);
+    append_le32(out, 2835);
+    append_le32(out, r.depth == 8 ? 256 : 0);
+    append_le32(out, 0);
     if (r.depth == 8)
         for (int i = 0; i < 256; ++i) {
             RwRgba c = i < int(r.palette.size()) ? r.palette[i] : RwRgba{};

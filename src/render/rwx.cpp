@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/text.h"
 #include "render/io.h"
 #include "render/library.h"
 
@@ -41,14 +42,6 @@ constexpr int kMaxPolygonVertices = 4096;
 constexpr size_t kMaxLineWords = kMaxPolygonVertices + 8;
 // What the allocator adds to each block, in the memory counted.
 constexpr size_t kHeapItem = 16;
-
-bool iequal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 bool parse_float(std::string_view s, float& out) {
     if (s.empty()) return false;
@@ -235,7 +228,7 @@ bool ShapeReader::add_polygon(const long long* indices, size_t n, int tag, bool 
 bool ShapeReader::read_tag(const Line& t, size_t at, int& tag) {
     tag = 0;
     if (t.size() <= at) return true;
-    if (!iequal(t[at], "tag")) return true;  // anything else after the indices is ignored
+    if (!equal_ignoring_case(t[at], "tag")) return true;  // anything else after the indices is ignored
     long long v;
     if (t.size() <= at + 1 || !parse_int(t[at + 1], v)) return fail("bad tag");
     tag = int(v);
@@ -362,7 +355,7 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
     // The keyword in lower case, once; a longer word is no keyword.
     char key[24];
     const size_t key_size = t[0].size() <= sizeof key ? t[0].size() : 0;
-    for (size_t i = 0; i < key_size; ++i) key[i] = char(std::tolower(static_cast<unsigned char>(t[0][i])));
+    for (size_t i = 0; i < key_size; ++i) key[i] = ascii_lower(t[0][i]);
     const std::string_view k(key, key_size);
     // While a prototype is being defined its statements are only recorded.
     if (proto_) {
@@ -397,16 +390,14 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
     }
     if (k == "protobegin") {
         if (t.size() < 2) return fail("prototype without a name");
-        proto_name_ = t[1];
-        for (char& c : proto_name_) c = char(std::tolower(static_cast<unsigned char>(c)));
+        proto_name_ = lower_case(t[1]);
         proto_ = std::make_shared<Body>();
         return true;
     }
     if (k == "protoend") return fail("ProtoEnd without ProtoBegin");
     if (k == "protoinstance" || k == "protoinstancegeometry") {
         if (t.size() < 2) return fail("prototype instance without a name");
-        std::string name(t[1]);
-        for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+        const std::string name = lower_case(t[1]);
         auto it = protos_.find(name);
         if (it == protos_.end()) return fail("unknown prototype " + name);
         if (proto_depth >= kMaxProtoDepth) return fail("prototypes nested too deeply");
@@ -467,7 +458,7 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
     if (k == "vertex" || k == "vertexext") {
         float p[3], uv[2] = {0, 0};
         if (!floats(t, 1, 3, p)) return false;
-        if (t.size() > 4 && iequal(t[4], "uv") && !floats(t, 5, 2, uv)) return false;
+        if (t.size() > 4 && equal_ignoring_case(t[4], "uv") && !floats(t, 5, 2, uv)) return false;
         return budget_vertices(1) && add_vertex({p[0], p[1], p[2]}, uv[0], uv[1]);
     }
     if (k == "triangle" || k == "triangleext" || k == "quad" || k == "quadext" ||
@@ -524,13 +515,13 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         m.texture = nullptr;
         m.texture_name.clear();
         m.mask_name.clear();
-        if (t.size() < 2 || iequal(t[1], "null")) return true;
+        if (t.size() < 2 || equal_ignoring_case(t[1], "null")) return true;
         std::string name(t[1].substr(0, t[1].find('.')));
         if (!rw_name_is_safe(name)) return true;  // never becomes a path
         m.texture_name = name;
         if (!texture(name, m.texture)) return false;
         for (size_t i = 2; i + 1 < t.size(); ++i)
-            if (iequal(t[i], "mask")) {
+            if (equal_ignoring_case(t[i], "mask")) {
                 std::string mask(t[i + 1].substr(0, t[i + 1].find('.')));
                 if (!rw_name_is_safe(mask)) break;
                 m.mask_name = mask;
@@ -548,20 +539,21 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         return true;
     }
     if (k == "lightsampling") {
-        if (t.size() > 1) m.light = iequal(t[1], "vertex") ? RwLightSampling::vertex : RwLightSampling::facet;
+        if (t.size() > 1)
+            m.light = equal_ignoring_case(t[1], "vertex") ? RwLightSampling::vertex : RwLightSampling::facet;
         return true;
     }
     if (k == "geometrysampling") {
         if (t.size() > 1)
-            m.geometry = iequal(t[1], "wireframe")    ? RwGeometrySampling::wireframe
-                         : iequal(t[1], "pointcloud") ? RwGeometrySampling::pointcloud
+            m.geometry = equal_ignoring_case(t[1], "wireframe")    ? RwGeometrySampling::wireframe
+                         : equal_ignoring_case(t[1], "pointcloud") ? RwGeometrySampling::pointcloud
                                                       : RwGeometrySampling::solid;
         return true;
     }
     auto texture_mode = [](std::string_view w) -> uint8_t {
-        if (iequal(w, "lit")) return rw_texture_lit;
-        if (iequal(w, "foreshorten")) return rw_texture_foreshorten;
-        if (iequal(w, "filter")) return rw_texture_filter;
+        if (equal_ignoring_case(w, "lit")) return rw_texture_lit;
+        if (equal_ignoring_case(w, "foreshorten")) return rw_texture_foreshorten;
+        if (equal_ignoring_case(w, "filter")) return rw_texture_filter;
         return 0;
     };
     if (k == "texturemode" || k == "texturemodes") {
@@ -581,7 +573,7 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         k == "removematerialmode") {
         uint8_t bits = 0;
         for (size_t i = 1; i < t.size(); ++i)
-            if (iequal(t[i], "double")) bits |= rw_material_double;
+            if (equal_ignoring_case(t[i], "double")) bits |= rw_material_double;
         if (k == "addmaterialmode") m.material_modes |= bits;
         else if (k == "removematerialmode") m.material_modes &= uint8_t(~bits);
         else m.material_modes = bits;
@@ -595,8 +587,8 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
     }
     if (k == "axisalignment") {
         if (t.size() > 1)
-            current()->alignment = iequal(t[1], "zorientx")    ? RwAxisAlignment::zorient_x
-                                   : iequal(t[1], "zorientxy") ? RwAxisAlignment::zorient_xy
+            current()->alignment = equal_ignoring_case(t[1], "zorientx")    ? RwAxisAlignment::zorient_x
+                                   : equal_ignoring_case(t[1], "zorientxy") ? RwAxisAlignment::zorient_xy
                                                                : RwAxisAlignment::none;
         return true;
     }

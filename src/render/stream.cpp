@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "common/bytes.h"
 #include "render/io.h"
 #include "render/library.h"
 
@@ -78,10 +79,6 @@ bool rw_stream_close(RwStream* s) {
 
 namespace {
 
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
-uint32_t get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 
 bool write_raw(RwStream* s, const void* bytes, size_t n) {
     if (s->mode != RwStreamMode::write || s->failed) return false;
@@ -102,18 +99,18 @@ bool write_raw(RwStream* s, const void* bytes, size_t n) {
 bool rw_stream_write_chunk(RwStream* s, uint32_t type, uint32_t flags, const void* bytes, size_t length) {
     if (!s || length > kChunkMaxLength || (!bytes && length)) return false;
     std::vector<uint8_t> head;
-    put32(head, type);
-    put32(head, flags);
-    put32(head, uint32_t(length));
+    append_le32(head, type);
+    append_le32(head, flags);
+    append_le32(head, uint32_t(length));
     return write_raw(s, head.data(), head.size()) && write_raw(s, bytes, length);
 }
 
 bool rw_stream_peek_chunk(RwStream* s, uint32_t* type, uint32_t* flags, uint32_t* length) {
     if (!s || s->mode != RwStreamMode::read || s->size - s->pos < 12) return false;
     const uint8_t* p = s->data + s->pos;
-    if (type) *type = get32(p);
-    if (flags) *flags = get32(p + 4);
-    if (length) *length = get32(p + 8);
+    if (type) *type = load_le32(p);
+    if (flags) *flags = load_le32(p + 4);
+    if (length) *length = load_le32(p + 8);
     return true;
 }
 
@@ -153,8 +150,8 @@ public:
     Writer() { out.reserve(4096); }
     std::vector<uint8_t> out;
     void u8(uint8_t v) { out.push_back(v); }
-    void u16(uint16_t v) { out.push_back(uint8_t(v)); out.push_back(uint8_t(v >> 8)); }
-    void u32(uint32_t v) { put32(out, v); }
+    void u16(uint16_t v) { append_le16(out, v); }
+    void u32(uint32_t v) { append_le32(out, v); }
     void i32(int32_t v) { u32(uint32_t(v)); }
     void f32(float v) {
         uint32_t b;
@@ -186,13 +183,13 @@ public:
     uint8_t u8() { return need(1) ? d_[p_++] : 0; }
     uint16_t u16() {
         if (!need(2)) return 0;
-        uint16_t v = uint16_t(d_[p_] | (d_[p_ + 1] << 8));
+        uint16_t v = load_le16(d_ + p_);
         p_ += 2;
         return v;
     }
     uint32_t u32() {
         if (!need(4)) return 0;
-        uint32_t v = get32(d_ + p_);
+        uint32_t v = load_le32(d_ + p_);
         p_ += 4;
         return v;
     }

@@ -1,10 +1,10 @@
 #include "render/texture.h"
 
 #include <algorithm>
-#include <cctype>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/text.h"
 #include "render/device.h"
 #include "render/library.h"
 
@@ -16,11 +16,6 @@ std::string g_search_path;
 std::unordered_map<std::string, RwTexture*> g_named;
 std::unordered_set<RwTexture*> g_all;
 uint64_t g_serial = 0;
-
-std::string lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string stem(const std::string& name) { return name.substr(0, name.find('.')); }
 
@@ -58,7 +53,7 @@ void rw_texture_add_reference(RwTexture* texture) {
 void rw_texture_destroy(RwTexture* t) {
     if (!t || --t->refs > 0) return;
     if (t->named) {
-        auto it = g_named.find(lower(t->name));
+        auto it = g_named.find(lower_case(t->name));
         if (it != g_named.end() && it->second == t) g_named.erase(it);
     }
     g_all.erase(t);
@@ -80,7 +75,7 @@ RwRaster* rw_raster_read_named(const std::string& name) {
         if (end == std::string::npos) end = g_search_path.size();
         std::string dir = g_search_path.substr(start, end - start);
         if (!dir.empty()) {
-            for (const std::string& n : {s, lower(s)}) {
+            for (const std::string& n : {s, lower_case(s)}) {
                 if (RwRaster* r = rw_bmp_read(dir + "/" + n + ".bmp")) return r;
             }
         }
@@ -90,15 +85,15 @@ RwRaster* rw_raster_read_named(const std::string& name) {
 }
 
 RwTexture* rw_texture_find(const std::string& name) {
-    auto it = g_named.find(lower(stem(name)));
+    auto it = g_named.find(lower_case(stem(name)));
     return it == g_named.end() ? nullptr : it->second;
 }
 
 void rw_texture_register(RwTexture* t, const std::string& name) {
     if (!t || !rw_name_is_safe(stem(name))) return;
-    const std::string key = lower(stem(name));
+    const std::string key = lower_case(stem(name));
     if (t->named) {
-        auto it = g_named.find(lower(t->name));
+        auto it = g_named.find(lower_case(t->name));
         if (it != g_named.end() && it->second == t) g_named.erase(it);
     }
     auto it = g_named.find(key);

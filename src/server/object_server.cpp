@@ -5,6 +5,7 @@
 
 #include <ctime>
 
+#include "common/text.h"
 #include "platform/files.h"
 #include "server/service.h"
 
@@ -48,8 +49,7 @@ namespace {
 
 const char* content_type(const std::string& path) {
     auto ends = [&](const char* s) {
-        size_t n = std::strlen(s);
-        return path.size() >= n && strcasecmp(path.c_str() + path.size() - n, s) == 0;
+        return ends_with_ignoring_case(path, s);
     };
     if (ends(".zip")) return "application/zip";
     if (ends(".jpg") || ends(".jpeg")) return "image/jpeg";

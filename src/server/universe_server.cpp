@@ -1,8 +1,8 @@
 #include "server/universe_server.h"
 
-#include <strings.h>
-
+#include "common/bytes.h"
 #include "common/fields.h"
+#include "common/text.h"
 #include "server/password.h"
 #include "server/validate.h"
 
@@ -21,8 +21,14 @@ struct Payload {
         bytes.push_back(static_cast<char>(v));
         return *this;
     }
-    Payload& u16(uint16_t v) { return byte(static_cast<uint8_t>(v >> 8)).byte(static_cast<uint8_t>(v)); }
-    Payload& u32(uint32_t v) { return u16(static_cast<uint16_t>(v >> 16)).u16(static_cast<uint16_t>(v)); }
+    Payload& u16(uint16_t v) {
+        append_be16(bytes, v);
+        return *this;
+    }
+    Payload& u32(uint32_t v) {
+        append_be32(bytes, v);
+        return *this;
+    }
     Payload& str(const std::string& s) {
         size_t n = s.size() > 255 ? 255 : s.size();
         byte(static_cast<uint8_t>(n));
@@ -51,7 +57,7 @@ void UniverseServer::add_world(const std::string& name, uint32_t address, uint16
 
 const UniverseServer::World* UniverseServer::find_world(const std::string& name) const {
     for (const auto& w : worlds_)
-        if (strcasecmp(w.name.c_str(), name.c_str()) == 0) return &w;
+        if (equal_ignoring_case(w.name, name)) return &w;
     return nullptr;
 }
 
@@ -79,7 +85,7 @@ void UniverseServer::on_data(Client& c) {
     // replies keep the order of the requests.
     while (c.fd >= 0 && !c.waiting && !c.closing && c.in.size() - at >= 2) {
         const auto* p = reinterpret_cast<const uint8_t*>(c.in.data()) + at;
-        size_t length = (size_t{p[0]} << 8) | p[1];
+        size_t length = load_be16(p);
         if (length < 1 || length > kMaxFrame) {
             close_client(c, "bad frame length");
             return;
@@ -391,7 +397,7 @@ bool UniverseServer::handle(Client& c, uint8_t code, const uint8_t* payload, siz
     case 37: {  // who stands behind an avatar
         uint8_t id[4];
         if (!r.get_raw(id, 4)) return false;
-        uint32_t key = (uint32_t{id[0]} << 24) | (uint32_t{id[1]} << 16) | (uint32_t{id[2]} << 8) | id[3];
+        uint32_t key = load_be32(id);
         std::optional<std::string> name = whos_at_ ? whos_at_(key) : std::nullopt;
         Payload p;
         p.raw(id, 4);

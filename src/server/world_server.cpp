@@ -1,38 +1,24 @@
 #include "server/world_server.h"
 
-#include <cctype>
 #include <cmath>
 #include <ctime>
-#include <strings.h>
+
+#include "common/bytes.h"
+#include "common/text.h"
 
 namespace zk::server {
 
 namespace {
 
-int16_t i16(const uint8_t* p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
-uint32_t u32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-int32_t i32(const uint8_t* p) { return static_cast<int32_t>(u32(p)); }
-
-void put16(std::string& s, int v) {
-    s.push_back(static_cast<char>((v >> 8) & 255));
-    s.push_back(static_cast<char>(v & 255));
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, static_cast<int>(v >> 16));
-    put16(s, static_cast<int>(v & 0xFFFF));
-}
-
 void put_object(std::string& s, const WorldObject& o) {
     s.push_back(2);
     s.push_back(static_cast<char>(o.number));
-    put32(s, o.owner);
-    put32(s, o.built);
-    put16(s, o.x);
-    put16(s, o.y);
-    put16(s, o.z);
-    put16(s, o.yaw);
+    append_be32(s, o.owner);
+    append_be32(s, o.built);
+    append_be16(s, o.x);
+    append_be16(s, o.y);
+    append_be16(s, o.z);
+    append_be16(s, o.yaw);
     s.push_back(static_cast<char>(o.model.size()));
     s.push_back(static_cast<char>(o.description.size()));
     s.push_back(static_cast<char>(o.action.size()));
@@ -42,9 +28,7 @@ void put_object(std::string& s, const WorldObject& o) {
 }
 
 bool contains_word(const std::string& text, const char* word) {
-    std::string lower;
-    for (char c : text) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    return lower.find(word) != std::string::npos;
+    return lower_case(text).find(word) != std::string::npos;
 }
 
 }  // namespace
@@ -147,14 +131,14 @@ void WorldServer::on_close(Client& c) { last_bytes_.erase(c.id); }
 
 void WorldServer::reply_status(Client& c, uint8_t status) {
     std::string r;
-    put16(r, 1);
+    append_be16(r, 1);
     r.push_back(static_cast<char>(status));
     send(c, r);
 }
 
 void WorldServer::reply_body(Client& c, const std::string& body) {
     std::string r;
-    put16(r, static_cast<int>(body.size()));
+    append_be16(r, static_cast<uint16_t>(body.size()));
     send(c, r + body);
 }
 
@@ -163,12 +147,12 @@ void WorldServer::handle(Client& c, const uint8_t* m, size_t length) {
     // Every request carries the citizen number; where it sits depends on the type.
     uint32_t citizen = 0;
     switch (type) {
-    case 0: citizen = u32(m + 8); break;
-    case 2: citizen = u32(m + 12); break;
-    case 3: citizen = u32(m + 44); break;
+    case 0: citizen = load_be32(m + 8); break;
+    case 2: citizen = load_be32(m + 12); break;
+    case 3: citizen = load_be32(m + 44); break;
     case 5:
-    case 6: citizen = u32(m + 4); break;
-    case 7: citizen = u32(m + 8); break;
+    case 6: citizen = load_be32(m + 4); break;
+    case 7: citizen = load_be32(m + 8); break;
     }
     if (citizen != 0 && identity_ && !identity_(citizen, c.peer_address)) {
         log("request %d from %u: identity rejected", type, citizen);
@@ -188,13 +172,13 @@ void WorldServer::handle(Client& c, const uint8_t* m, size_t length) {
 }
 
 void WorldServer::query(Client& c, const uint8_t* m) {
-    const int16_t sx = i16(m + 4), sz = i16(m + 6);
+    const int16_t sx = load_be16s(m + 4), sz = load_be16s(m + 6);
     std::string body;
     int sent = 0;
     for (int dz = -1; dz <= 1; ++dz) {
         for (int dx = -1; dx <= 1; ++dx) {
             const int index = (dz + 1) * 3 + (dx + 1);
-            const uint32_t held = u32(m + 8 + 4 * index);
+            const uint32_t held = load_be32(m + 8 + 4 * index);
             const int16_t x = static_cast<int16_t>(sx + dx), z = static_cast<int16_t>(sz + dz);
             const uint32_t current = store_.sector_version(x, z);
             if (held == current) continue;
@@ -204,8 +188,8 @@ void WorldServer::query(Client& c, const uint8_t* m) {
             std::string part;
             for (const CellChanges& cell : store_.changes(x, z, since)) {
                 part.push_back(0);
-                put16(part, cell.x);
-                put16(part, cell.z);
+                append_be16(part, cell.x);
+                append_be16(part, cell.z);
                 for (const auto& o : cell.objects) put_object(part, o);
                 for (uint8_t n : cell.gone) {
                     part.push_back(3);
@@ -214,9 +198,9 @@ void WorldServer::query(Client& c, const uint8_t* m) {
                 part.push_back(1);
             }
             part.push_back(4);
-            put16(part, x);
-            put16(part, z);
-            put32(part, current);
+            append_be16(part, x);
+            append_be16(part, z);
+            append_be32(part, current);
             if (!body.empty() && body.size() + part.size() > kReplyTarget) continue;
             if (body.size() + part.size() > 65535) continue;
             body += part;
@@ -307,9 +291,9 @@ namespace {
 // Reads x, y, z and the texts of an add or change request.
 bool read_object(const uint8_t* xyz, const uint8_t* lengths, int16_t yaw, WorldObject& o, int32_t& x, int32_t& z,
                  int& cx, int& cz) {
-    x = i32(xyz);
-    const int32_t y = i32(xyz + 4);
-    z = i32(xyz + 8);
+    x = load_be32s(xyz);
+    const int32_t y = load_be32s(xyz + 4);
+    z = load_be32s(xyz + 8);
     if (y < -32768 || y > 32767) return false;
     cx = cell_of_milli(x);
     cz = cell_of_milli(z);
@@ -332,7 +316,7 @@ uint8_t WorldServer::add(uint32_t citizen, const uint8_t* m) {
     WorldObject o;
     int32_t x, z;
     int cx, cz;
-    if (!read_object(m + 12, m + 24, i16(m + 2), o, x, z, cx, cz)) return beyond_limits;
+    if (!read_object(m + 12, m + 24, load_be16s(m + 2), o, x, z, cx, cz)) return beyond_limits;
     o.owner = citizen;
     if (uint8_t s = check_build(citizen, cx, cz, o, x, z)) return s;
     const auto c16x = static_cast<int16_t>(cx), c16z = static_cast<int16_t>(cz);
@@ -342,7 +326,7 @@ uint8_t WorldServer::add(uint32_t citizen, const uint8_t* m) {
 
 uint8_t WorldServer::change(uint32_t citizen, const uint8_t* m) {
     const uint8_t number = m[1];
-    const int16_t old_cx = i16(m + 28), old_cz = i16(m + 30);
+    const int16_t old_cx = load_be16s(m + 28), old_cz = load_be16s(m + 30);
     auto old = store_.find(old_cx, old_cz, number);
     if (!old) return silent;
     // Tourists own nothing, whatever number an object carries.
@@ -350,12 +334,12 @@ uint8_t WorldServer::change(uint32_t citizen, const uint8_t* m) {
     const bool owner = is_owner(citizen);
     const bool eminent = owner || rights_allow(attribute(attr_eminent_domain), citizen);
     if (old->owner != citizen && !eminent) return not_yours;
-    const uint32_t new_owner = u32(m + 12);
+    const uint32_t new_owner = load_be32(m + 12);
     if (new_owner != old->owner && !owner) return no_give_away;
     WorldObject o;
     int32_t x, z;
     int cx, cz;
-    if (!read_object(m + 16, m + 32, i16(m + 2), o, x, z, cx, cz)) return beyond_limits;
+    if (!read_object(m + 16, m + 32, load_be16s(m + 2), o, x, z, cx, cz)) return beyond_limits;
     o.owner = new_owner;
     if (uint8_t s = check_build(citizen, cx, cz, o, x, z)) return s;
     const auto c16x = static_cast<int16_t>(cx), c16z = static_cast<int16_t>(cz);
@@ -369,7 +353,7 @@ uint8_t WorldServer::change(uint32_t citizen, const uint8_t* m) {
 
 uint8_t WorldServer::remove(uint32_t citizen, const uint8_t* m) {
     const uint8_t number = m[1];
-    const int16_t cx = i16(m + 4), cz = i16(m + 6);
+    const int16_t cx = load_be16s(m + 4), cz = load_be16s(m + 6);
     auto old = store_.find(cx, cz, number);
     if (!old) return silent;
     if (citizen == 0) return demolish_not_yours;

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/log.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "view/camera.h"
 #include "view/mouse.h"
 #include "world/cell.h"

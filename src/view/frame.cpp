@@ -2,7 +2,7 @@
 
 #include "core/log.h"
 #include "core/settings.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "common/messages.h"
 #include "platform/ui.h"
 #include "render/texture.h"

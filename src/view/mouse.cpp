@@ -26,9 +26,6 @@ void mouse_init() {
     g_mode = 0;
     g_active = false;
     if (ui_present()) ui().toolbar_press(kCommandMouseMover, false);
-    // A right click in the view gives up mover mode.
-    viewport_hooks().mouse_is_mover = mouse_is_mover;
-    viewport_hooks().mouse_to_picker = mouse_as_picker;
 }
 
 void mouse_as_mover() {

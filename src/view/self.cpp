@@ -6,7 +6,7 @@
 
 #include "core/log.h"
 #include "core/settings.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "common/messages.h"
 #include "platform/ui.h"
 #include "render/clump.h"
@@ -207,11 +207,6 @@ void self_init() {
     }
     camera_set_own_view(own_view);
     camera_set_own_model_switch(self_show_model);
-    collision_hooks().automatic_move = self_gliding;
-    // The visibility manager loads less while the user moves fast and
-    // waits while a glide (a pending teleport) is under way.
-    visible_ports().velocity = self_velocity;
-    visible_ports().teleport_pending = self_gliding;
 }
 
 void self_term() {

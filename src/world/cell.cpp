@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "core/log.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "art/database.h"
+#include "common/bytes.h"
 #include "common/messages.h"
+#include "common/text.h"
 #include "net/login.h"
 #include "platform/files.h"
 #include "world/world.h"
@@ -40,28 +42,12 @@ ObjectHooks g_hooks;
 
 // kind, x, z: little-endian, as the cache has always stored them.
 std::string make_key(uint16_t kind, int16_t x, int16_t z) {
-    const auto ux = static_cast<uint16_t>(x), uz = static_cast<uint16_t>(z);
-    const char key[kKeyLength] = {
-        static_cast<char>(kind & 255), static_cast<char>(kind >> 8), static_cast<char>(ux & 255),
-        static_cast<char>(ux >> 8),    static_cast<char>(uz & 255),  static_cast<char>(uz >> 8),
-    };
-    return std::string(key, kKeyLength);
-}
-
-void put_le16(uint8_t* p, int16_t v) {
-    const auto u = static_cast<uint16_t>(v);
-    p[0] = static_cast<uint8_t>(u & 255);
-    p[1] = static_cast<uint8_t>(u >> 8);
-}
-int16_t get_le16(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
-void put_be32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
-uint32_t get_be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+    std::string key;
+    key.reserve(kKeyLength);
+    append_le16(key, kind);
+    append_le16(key, static_cast<uint16_t>(x));
+    append_le16(key, static_cast<uint16_t>(z));
+    return key;
 }
 
 // Size of the record at `at`, or 0 when the bytes left cannot hold it.
@@ -78,15 +64,6 @@ void load_cell(int16_t x, int16_t z) {
     g_cursor = 0;
     if (!g_cache) return;
     if (!database_fetch_unknown(g_cache, make_key(kKindCell, x, z), g_work)) g_work.clear();
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
 }
 
 void place_model(object* o) {
@@ -198,13 +175,13 @@ int cell_next(object** out) {
     const std::string_view model(texts, r[17]);
     const std::string_view description(texts + r[17], r[18]);
     const std::string_view action(texts + r[17] + r[18], r[19]);
-    const double x = g_cell_x + get_le16(r + 9) / 1000.0;
-    const double y = get_le16(r + 11) / 1000.0;
-    const double z = g_cell_z + get_le16(r + 13) / 1000.0;
-    const float yaw = static_cast<float>(get_le16(r + 15) / 10.0);
+    const double x = g_cell_x + load_le16s(r + 9) / 1000.0;
+    const double y = load_le16s(r + 11) / 1000.0;
+    const double z = g_cell_z + load_le16s(r + 13) / 1000.0;
+    const float yaw = static_cast<float>(load_le16s(r + 15) / 10.0);
     const uint8_t number = r[0];
-    const uint32_t owner = get_be32(r + 1);
-    const uint32_t timestamp = get_be32(r + 5);
+    const uint32_t owner = load_be32(r + 1);
+    const uint32_t timestamp = load_be32(r + 5);
     // The create action may start another cell load; take the record first.
     g_cursor += size;
     object* o = object_create(x, y, z, yaw, model, description, action, number, owner, true, timestamp);
@@ -238,12 +215,12 @@ int cell_element_add(uint8_t number, uint32_t owner, uint32_t timestamp, int16_t
     }
     uint8_t* r = g_work.data() + at;
     r[0] = number;
-    put_be32(r + 1, owner);
-    put_be32(r + 5, timestamp);
-    put_le16(r + 9, x);
-    put_le16(r + 11, y);
-    put_le16(r + 13, z);
-    put_le16(r + 15, yaw);
+    store_be32(r + 1, owner);
+    store_be32(r + 5, timestamp);
+    store_le16(r + 9, x);
+    store_le16(r + 11, y);
+    store_le16(r + 13, z);
+    store_le16(r + 15, yaw);
     r[17] = static_cast<uint8_t>(model.size());
     r[18] = static_cast<uint8_t>(description.size());
     r[19] = static_cast<uint8_t>(action.size());
@@ -285,13 +262,13 @@ uint32_t cell_sector_timestamp(int16_t sx, int16_t sz) {
     int length = 0;
     if (!database_fetch(g_cache, make_key(kKindSector, sx, sz), stamp, sizeof stamp, &length) || length != 4)
         return 0;
-    return get_be32(stamp);
+    return load_be32(stamp);
 }
 
 int cell_sector_set_timestamp(int16_t sx, int16_t sz, uint32_t timestamp) {
     if (!g_cache) return 0;
     uint8_t stamp[4];
-    put_be32(stamp, timestamp);
+    store_be32(stamp, timestamp);
     // A zero timestamp stores the same "nothing cached" that a missing one
     // reads as; the record engine removes a key stored empty.
     if (timestamp == 0) return database_store(g_cache, make_key(kKindSector, sx, sz), nullptr, 0);

@@ -12,7 +12,8 @@
 #include "core/log.h"
 #include "core/message.h"
 #include "core/settings.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
+#include "common/bytes.h"
 #include "common/fields.h"
 #include "net/login.h"
 #include "net/tcp.h"
@@ -248,16 +249,11 @@ int queue_query(int16_t sx, int16_t sz) {
 
 // --- Replies -------------------------------------------------------------
 
-int16_t be16(const uint8_t* p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
-uint32_t be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
 // Whether a reply to `r` may write into sector (sx, sz): a query's 3 x 3
 // sectors, or the sectors of the cells a building request touched.
 bool sector_asked(const PropRequest* r, int sx, int sz) {
     if (r->message[0] == query) {
-        const int qx = be16(r->message + 4), qz = be16(r->message + 6);
+        const int qx = load_be16s(r->message + 4), qz = load_be16s(r->message + 6);
         return std::abs(sx - qx) <= 1 && std::abs(sz - qz) <= 1;
     }
     for (int i = 0; i < r->cell_count; ++i)
@@ -302,8 +298,8 @@ int apply_records(const PropRequest* r, Applying& a, bool* more) {
         switch (tag) {
         case 0:  // cell begin
             if (left < 4) return 0;
-            cx = be16(p);
-            cz = be16(p + 2);
+            cx = load_be16s(p);
+            cz = load_be16s(p + 2);
             begun = true;
             keep = sector_asked(r, cell_sector(cx), cell_sector(cz)) && first_write(a, true, cx, cz);
             if (keep)
@@ -331,8 +327,9 @@ int apply_records(const PropRequest* r, Applying& a, bool* more) {
                 ++records;
                 const char* text = reinterpret_cast<const char*>(p + cell_record_header);
                 cell_element_delete(p[0]);
-                cell_element_add(p[0], be32(p + 1), be32(p + 5), be16(p + 9), be16(p + 11), be16(p + 13),
-                                 be16(p + 15), std::string_view(text, p[17]), std::string_view(text + p[17], p[18]),
+                cell_element_add(p[0], load_be32(p + 1), load_be32(p + 5), load_be16s(p + 9), load_be16s(p + 11),
+                                 load_be16s(p + 13), load_be16s(p + 15), std::string_view(text, p[17]),
+                                 std::string_view(text + p[17], p[18]),
                                  std::string_view(text + p[17] + p[18], p[19]));
             }
             a.at += 1 + size;
@@ -348,14 +345,14 @@ int apply_records(const PropRequest* r, Applying& a, bool* more) {
             break;
         case 4: {  // sector timestamp
             if (left < 8) return 0;
-            const int16_t sx = be16(p), sz = be16(p + 2);
+            const int16_t sx = load_be16s(p), sz = load_be16s(p + 2);
             a.at += 9;
             if (!sector_asked(r, sx, sz) || !first_write(a, false, sx, sz)) {
                 ++a.ignored;
                 break;
             }
             ++writes;
-            if (!cell_sector_set_timestamp(sx, sz, be32(p + 4))) return prop_sector_store_failed;
+            if (!cell_sector_set_timestamp(sx, sz, load_be32(p + 4))) return prop_sector_store_failed;
             break;
         }
         default:
@@ -521,7 +518,7 @@ void step_length() {
     g.prefix_received += got;
     if (g.prefix_received < 2) return;
     g.prefix_received = 0;
-    const size_t length = (size_t{g.prefix[0]} << 8) | g.prefix[1];
+    const size_t length = load_be16(g.prefix);
     if (length == 0) {
         g.reconnects = 0;
         if (g.head->message[0] == get_attributes && g.head->callback) {

@@ -11,7 +11,7 @@
 
 #include "core/log.h"
 #include "core/settings.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "art/model.h"
 #include "common/keyed_table.h"
 #include "platform/os.h"

@@ -11,7 +11,6 @@
 #include "core/log.h"
 #include "core/message.h"
 #include "core/settings.h"
-#include "app/startup.h"
 #include "art/database.h"
 #include "art/zip.h"
 #include "common/keyed_table.h"
@@ -39,7 +38,6 @@ struct Address {
 };
 
 struct State {
-    std::array<std::optional<std::string>, kAttributeCount> stored;
     std::string name;             // the current world (empty before the first)
     bool attributes_known = false;
     bool attributes_pending = false;
@@ -60,13 +58,6 @@ WorldHooks g_hooks;
 KeyedTable& addresses() {
     static KeyedTable table(37, sizeof(Address));
     return table;
-}
-
-const std::array<std::string, kAttributeCount>& defaults() {
-    static const std::array<std::string, kAttributeCount> d = {
-        "Tessaly", "", "", "objects.zelnik.net/zk", "", "480", "", "", "", "", "", "0",
-        "0",       "178", "", "0", "zk", "", "", "", "", "0", ""};
-    return d;
 }
 
 void trace(const char* text) {
@@ -95,8 +86,6 @@ std::string safe_directory_name(const std::string& name) {
 
 std::string cache_key(const std::string& name) { return name.substr(0, kKeyLength); }
 
-int attribute_number(int index) { return std::atoi(world_attribute(index).c_str()); }
-
 void welcome() { say(std::string("Welcome to \"") + world_attribute(attr_title) + "\""); }
 
 // Makes the attributes take effect.
@@ -113,7 +102,9 @@ void apply(bool entering) {
     make_directory(world_property_directory());
 
     bool art_changed = g_hooks.object_path && g_hooks.object_path(world_attribute(attr_object_path));
-    if (art_changed || entering || g.epoch_changed || g.name != g.caches_world) world_reset();
+    if (art_changed || entering || g.epoch_changed || g.name != g.caches_world) {
+        if (g_hooks.reset) g_hooks.reset();
+    }
     g.caches_world = g.name;
     g.epoch_changed = false;
     g.previous_epoch.reset();
@@ -170,54 +161,6 @@ void attribute_reply(const uint8_t* body, size_t length, int code) {
 
 WorldHooks& world_hooks() { return g_hooks; }
 
-const std::string& attribute_default(int index) {
-    static const std::string none;
-    return index >= 0 && index < kAttributeCount ? defaults()[index] : none;
-}
-
-std::string world_attribute(int index) {
-    if (index < 0 || index >= kAttributeCount) return {};
-    return g.stored[index] ? *g.stored[index] : defaults()[index];
-}
-
-bool attribute_stored(int index) { return index >= 0 && index < kAttributeCount && g.stored[index].has_value(); }
-
-void attribute_set(int index, const std::string& value) {
-    if (index < 0 || index >= kAttributeCount) return;
-    if (!g.stored[index] && value == defaults()[index]) return;
-    g.stored[index] = value.substr(0, 255);
-}
-
-void attributes_clear() {
-    for (auto& s : g.stored) s.reset();
-}
-
-std::string attributes_encode() {
-    std::string out;
-    for (int i = 0; i < kAttributeCount; ++i) {
-        if (!g.stored[i] || i == attr_may_change || i == attr_world_name || i == attr_public_speaker ||
-            i == attr_number_21)
-            continue;
-        const std::string& v = *g.stored[i];
-        out.push_back(static_cast<char>(i));
-        out.push_back(static_cast<char>(v.size()));
-        out += v;
-    }
-    return out;
-}
-
-void attributes_decode(const uint8_t* list, size_t length) {
-    attributes_clear();
-    size_t at = 0;
-    while (at + 2 <= length) {
-        const int index = list[at];
-        const size_t n = list[at + 1];
-        if (at + 2 + n > length) break;
-        if (index < kAttributeCount) g.stored[index] = std::string(reinterpret_cast<const char*>(list + at + 2), n);
-        at += 2 + n;
-    }
-}
-
 bool world_init() {
     trace("world_init");
     make_directory(program_directory() + "/cache/property");
@@ -231,6 +174,7 @@ void world_term() {
     g.cache = nullptr;
     addresses().clear();
     g = State{};
+    attributes_clear();
 }
 
 int world_enter(const std::string& name, int record) {
@@ -292,6 +236,10 @@ uint32_t world_server_address() { return g.address; }
 uint16_t world_server_port() { return g.port; }
 bool world_attributes_known() { return g.attributes_known; }
 bool world_attributes_pending() { return g.attributes_pending; }
+
+void world_attributes_request() {
+    if (prop_attributes_get(attribute_reply) == 0) g.attributes_pending = true;
+}
 const std::string& world_title() { return g.title; }
 bool world_public_speaker() { return g.public_speaker; }
 bool world_epoch_changed() { return g.epoch_changed; }
@@ -341,119 +289,6 @@ std::string world_rights_summary(const std::string& list) {
     if (list.empty()) return "Nobody";
     if (list == "*") return "Everybody";
     return "Restricted";
-}
-
-}  // namespace zk
-
-namespace zk {
-
-namespace {
-
-// The window's state while it is open: one at a time.
-struct Options {
-    bool open = false;
-    bool ready = false;
-    bool editable = false;
-    std::string title;
-};
-Options g_options;
-
-void options_reply(const uint8_t* body, size_t length, int code) {
-    if (!g_options.open) return;
-    g_options.ready = true;
-    if (code != 0) {
-        g_options.title = "Unable to determine parameters (reason " + std::to_string(code) + ")";
-        return;
-    }
-    attributes_decode(body, length);
-    g_options.editable = world_attribute(attr_may_change) == "Y";
-    g_options.title = g_options.editable ? "World Options" : "World Options (read only)";
-}
-
-std::string cut(const std::string& s, size_t n) { return s.size() > n ? s.substr(0, n) : s; }
-
-}  // namespace
-
-WorldOptionsDialog::WorldOptionsDialog() {
-    g_options = Options{};
-    g_options.open = true;
-    g_options.title = "Determining options...(please wait)";
-    if (prop_attributes_get(options_reply) != 0) {
-        g_options.ready = true;
-        g_options.title = "Unable to determine parameters (reason 1)";
-    }
-}
-
-WorldOptionsDialog::~WorldOptionsDialog() { g_options.open = false; }
-
-std::string WorldOptionsDialog::window_title() { return g_options.title; }
-bool WorldOptionsDialog::editable() { return g_options.editable; }
-bool WorldOptionsDialog::ready() { return g_options.ready; }
-
-WorldOptionsFields WorldOptionsDialog::fields() {
-    WorldOptionsFields f;
-    f.title = world_attribute(attr_title);
-    f.backdrop = world_attribute(attr_backdrop);
-    f.ground = world_attribute(attr_ground);
-    f.object_path = world_attribute(attr_object_path);
-    f.home_page = world_attribute(attr_home_page);
-    f.refresh = world_attribute(attr_refresh);
-    f.radius = world_attribute(attr_restricted_radius);
-    f.red = attribute_number(attr_red);
-    f.green = attribute_number(attr_green);
-    f.blue = attribute_number(attr_blue);
-    const bool raw = g_options.editable;
-    auto rights = [raw](int index) {
-        return raw ? world_attribute(index) : world_rights_summary(world_attribute(index));
-    };
-    f.enter = rights(attr_enter);
-    f.build = rights(attr_build);
-    f.eminent_domain = rights(attr_eminent_domain);
-    f.special_objects = rights(attr_special_objects);
-    f.special_actions = rights(attr_special_actions);
-    f.public_speakers = rights(attr_public_speakers);
-    if (raw) f.object_password = zip_password();
-    return f;
-}
-
-bool WorldOptionsDialog::ok(const WorldOptionsFields& f) {
-    if (!g_options.editable) return true;
-    attribute_set(attr_title, cut(f.title, 255));
-    attribute_set(attr_backdrop, cut(f.backdrop, 255));
-    attribute_set(attr_ground, cut(f.ground, 255));
-    attribute_set(attr_object_path, cut(f.object_path, 255));
-    attribute_set(attr_home_page, cut(f.home_page, 255));
-    if (!f.object_password.empty()) {
-        const std::string plain = cut(f.object_password, 200);
-        std::string ciphered;
-        PkCipher cipher(secret_key());
-        for (char ch : plain) ciphered.push_back(static_cast<char>(cipher.encrypt(static_cast<uint8_t>(ch))));
-        attribute_set(attr_object_password, ciphered);
-    }
-    auto colour = [](int v) { return std::to_string(v < 0 ? 0 : v > 255 ? 255 : v); };
-    attribute_set(attr_red, colour(f.red));
-    attribute_set(attr_green, colour(f.green));
-    attribute_set(attr_blue, colour(f.blue));
-    attribute_set(attr_refresh, cut(f.refresh, 255));
-    attribute_set(attr_restricted_radius, cut(f.radius, 255));
-    attribute_set(attr_enter, cut(f.enter, 255));
-    attribute_set(attr_build, cut(f.build, 255));
-    attribute_set(attr_eminent_domain, cut(f.eminent_domain, 255));
-    attribute_set(attr_special_objects, cut(f.special_objects, 255));
-    attribute_set(attr_special_actions, cut(f.special_actions, 255));
-    attribute_set(attr_public_speakers, cut(f.public_speakers, 255));
-    const std::string list = attributes_encode();
-    sent_ = !list.empty();
-    if (sent_) prop_attributes_set(reinterpret_cast<const uint8_t*>(list.data()), list.size());
-    if (prop_attributes_get(attribute_reply) == 0) g.attributes_pending = true;
-    return true;
-}
-
-void world_options() {
-    trace("world_options");
-    if (!dialogs_present()) return;
-    WorldOptionsDialog dialog;
-    dialogs().run_world_options(dialog);
 }
 
 }  // namespace zk

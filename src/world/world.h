@@ -36,6 +36,8 @@ uint16_t world_server_port();
 // server); an attribute read is queued or in flight.
 bool world_attributes_known();
 bool world_attributes_pending();
+// Asks the world server for its attributes again; the reply applies them.
+void world_attributes_request();
 // Called by the world-server connection when the address is all ones.
 void world_unable_to_contact();
 // Attribute `index` as a text (the stored value or its default).
@@ -54,6 +56,8 @@ const std::string& attribute_default(int index);
 // Sets a value; one equal to the default is not stored when none was.
 void attribute_set(int index, const std::string& value);
 bool attribute_stored(int index);
+// A value as a number (0 when it is none).
+int attribute_number(int index);
 void attributes_clear();
 // {index, length, bytes} entries of every stored value in index order,
 // never 14, 16, 17 or 21.
@@ -97,7 +101,8 @@ void world_options();
 constexpr int kCommandWorldOptions = 104;
 
 // Hooks of modules that come later (the download layer's object path and
-// refresh interval, the backdrop, the ground, the web pane's home page).
+// refresh interval, the backdrop, the ground, the web pane's home page, the
+// reset of every world-bound module).
 struct WorldHooks {
     // Answers true when the art directory changed with the path.
     bool (*object_path)(const std::string& path) = nullptr;
@@ -106,6 +111,8 @@ struct WorldHooks {
     void (*ground)(const std::string& name) = nullptr;
     void (*home_page)(const std::string& url) = nullptr;
     void (*public_speaker)(bool speaker) = nullptr;
+    // Resets the world-bound modules before another world's caches are used.
+    int (*reset)() = nullptr;
 };
 WorldHooks& world_hooks();
 

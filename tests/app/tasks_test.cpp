@@ -7,7 +7,9 @@
 
 #include "core/log.h"
 #include "core/settings.h"
-#include "app/tasks.h"
+#include "app/startup.h"
+#include "app/task_list.h"
+#include "core/tasks.h"
 #include "support/temp_dir.h"
 
 using namespace zk;
@@ -16,6 +18,8 @@ using zk::test::TempDir;
 using zk::test::write_file;
 
 namespace {
+
+[[maybe_unused]] const bool g_bound = (startup_bind_hooks(), true);
 
 std::vector<std::string> messages(const std::string& log) {
     std::vector<std::string> out;
@@ -29,21 +33,6 @@ std::vector<std::string> messages(const std::string& log) {
     return out;
 }
 
-int g_passes = 0;
-int g_nested_attempts = 0;
-int g_nested_ran = 0;
-
-void counting_pass() { ++g_passes; }
-
-void reentrant_pass() {
-    ++g_passes;
-    // What a modal loop inside a task would do: deliver more timer events.
-    for (int i = 0; i < 3; ++i) {
-        ++g_nested_attempts;
-        if (tasks_timer_event(counting_pass)) ++g_nested_ran;
-    }
-}
-
 }  // namespace
 
 TEST(Tasks, TableHasThirtyTwoEntriesInTheFixedOrder) {
@@ -52,6 +41,7 @@ TEST(Tasks, TableHasThirtyTwoEntriesInTheFixedOrder) {
                                      "self", "avatar", "chat", "balloon", "pick", nullptr, "focus",
                                      "viewport", "fps", "bps", "cgi", "behavior", "disk", "image",
                                      "picture", "web", "universe", "telegram"};
+    ASSERT_EQ(tasks_table(), task_list()) << "start-up binds the table";
     const Task* t = tasks_table();
     for (int i = 0; i < kTaskCount; ++i) {
         if (names[i])
@@ -86,40 +76,4 @@ TEST(Tasks, TracedPassWritesThirtyNamesInOrder) {
     EXPECT_EQ(std::vector<std::string>(got.begin() + 30, got.end()), one);
     EXPECT_EQ(chdir(old), 0);
     free(old);
-}
-
-TEST(Tasks, TickIsReadOncePerPass) {
-    tick_read();
-    uint32_t first = tick_now();
-    usleep(20000);
-    EXPECT_EQ(tick_now(), first) << "the frame clock only moves when a pass starts";
-    tasks_run();
-    EXPECT_GE(tick_now() - first, 15u);
-}
-
-TEST(Tasks, TimerEventsNeverNestPasses) {
-    g_passes = g_nested_attempts = g_nested_ran = 0;
-    EXPECT_TRUE(tasks_timer_event(reentrant_pass));
-    EXPECT_EQ(g_passes, 1);
-    EXPECT_EQ(g_nested_attempts, 3);
-    EXPECT_EQ(g_nested_ran, 0);
-    EXPECT_FALSE(tasks_pass_running());
-    EXPECT_TRUE(tasks_timer_event(counting_pass)) << "the guard is released after the pass";
-    EXPECT_EQ(g_passes, 2);
-}
-
-TEST(Tasks, FatalBoxSuspendsPasses) {
-    g_passes = 0;
-    tasks_set_fatal_box(true);
-    EXPECT_FALSE(tasks_timer_event(counting_pass));
-    tasks_set_fatal_box(false);
-    EXPECT_TRUE(tasks_timer_event(counting_pass));
-    EXPECT_EQ(g_passes, 1);
-}
-
-TEST(Tasks, ActivationSetsThePeriodAndTheInactiveFlag) {
-    EXPECT_EQ(tasks_activation_changed(false), 1000);
-    EXPECT_TRUE(app_inactive());
-    EXPECT_EQ(tasks_activation_changed(true), 0);
-    EXPECT_FALSE(app_inactive());
 }

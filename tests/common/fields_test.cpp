@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "common/fields.h"
+#include "common/text.h"
 
 using zk::FieldPacker;
 using zk::FieldReader;
@@ -114,4 +116,54 @@ TEST(FieldReader, OversizedInputReadsOnlyWhatIsAsked) {
     EXPECT_TRUE(r.skip(r.remaining()));
     EXPECT_EQ(r.get_byte(), 0);
     EXPECT_FALSE(r.ok());
+}
+
+TEST(Bytes, LoadsAndStoresEitherOrder) {
+    const uint8_t raw[4] = {0x81, 0x02, 0x03, 0xF4};
+    EXPECT_EQ(zk::load_be16(raw), 0x8102u);
+    EXPECT_EQ(zk::load_le16(raw), 0x0281u);
+    EXPECT_EQ(zk::load_be32(raw), 0x810203F4u);
+    EXPECT_EQ(zk::load_le32(raw), 0xF4030281u);
+    EXPECT_EQ(zk::load_be16s(raw), -32510);
+    EXPECT_EQ(zk::load_le16s(raw + 2), -3069);
+    EXPECT_EQ(zk::load_be32s(raw), static_cast<int32_t>(0x810203F4u));
+    uint8_t out[4] = {};
+    zk::store_be32(out, 0x810203F4u);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 4), std::vector<uint8_t>(raw, raw + 4));
+    zk::store_le32(out, 0xF4030281u);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 4), std::vector<uint8_t>(raw, raw + 4));
+    std::string text;
+    zk::append_be16(text, 0x8102);
+    zk::append_le16(text, 0xF403);
+    zk::append_be32(text, 0x01020304u);
+    zk::append_le32(text, 0x01020304u);
+    EXPECT_EQ(text, std::string("\x81\x02\x03\xF4\x01\x02\x03\x04\x04\x03\x02\x01", 12));
+    std::vector<uint8_t> bytes;
+    zk::append_le16(bytes, 0x0281);
+    zk::append_be16(bytes, 0x03F4);
+    EXPECT_EQ(bytes, std::vector<uint8_t>(raw, raw + 4));
+}
+
+TEST(Text, ComparesIgnoringAsciiCaseOnly) {
+    struct Case {
+        std::string_view a, b;
+        bool equal, less;
+    } cases[] = {
+        {"Teleport", "teleport", true, false},
+        {"", "", true, false},
+        {"abc", "abd", false, true},
+        {"ABD", "abc", false, false},
+        {"ab", "abc", false, true},
+        {"[", "A", false, true},       // '[' sorts after 'A' but before 'a': folding comes first
+        {"\xC4", "\xE4", false, true},  // bytes beyond ASCII never fold
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(zk::equal_ignoring_case(c.a, c.b), c.equal) << c.a << " / " << c.b;
+        EXPECT_EQ(zk::less_ignoring_case(c.a, c.b), c.less) << c.a << " / " << c.b;
+    }
+    EXPECT_TRUE(zk::starts_with_ignoring_case("Content-Length: 5", "content-length:"));
+    EXPECT_FALSE(zk::starts_with_ignoring_case("Content", "content-length:"));
+    EXPECT_TRUE(zk::ends_with_ignoring_case("x/Tree.ZIP", ".zip"));
+    EXPECT_FALSE(zk::ends_with_ignoring_case("zip", ".zip"));
+    EXPECT_EQ(zk::lower_case("Leaves.JPG \xC4"), "leaves.jpg \xC4");
 }

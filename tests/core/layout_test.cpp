@@ -8,45 +8,39 @@ using namespace zk;
 using zk::test::read_file;
 using zk::test::TempDir;
 
-TEST(Layout, SizesHaveDefaultsAndMinimums) {
-    WindowPlacement p = layout_placement(-1, -1, -1, -1, 1024, 768);
-    EXPECT_TRUE(p.default_position);
-    EXPECT_EQ(p.width, 480);
-    EXPECT_EQ(p.height, 400);
-    p = layout_placement(10, 10, 100, 20, 1024, 768);
-    EXPECT_EQ(p.width, 300);
-    EXPECT_EQ(p.height, 170);
-    p = layout_placement(10, 10, 300, 170, 1024, 768);
-    EXPECT_EQ(p.width, 300);
-    EXPECT_EQ(p.height, 170);
-    EXPECT_FALSE(p.default_position);
-    EXPECT_EQ(p.x, 10);
-    EXPECT_EQ(p.y, 10);
-}
-
-TEST(Layout, OffScreenPositionsFallBackToTheDefault) {
-    // Missing either coordinate.
-    EXPECT_TRUE(layout_placement(-1, 50, 500, 400, 1024, 768).default_position);
-    EXPECT_TRUE(layout_placement(50, -1, 500, 400, 1024, 768).default_position);
-    // At or beyond the right or bottom edge.
-    EXPECT_TRUE(layout_placement(1024, 50, 500, 400, 1024, 768).default_position);
-    EXPECT_FALSE(layout_placement(1023, 50, 500, 400, 1024, 768).default_position);
-    EXPECT_TRUE(layout_placement(50, 768, 500, 400, 1024, 768).default_position);
-    // Entirely left of or above the screen.
-    EXPECT_TRUE(layout_placement(-600, 50, 500, 400, 1024, 768).default_position);
-    EXPECT_FALSE(layout_placement(-500, 50, 500, 400, 1024, 768).default_position);
-    EXPECT_TRUE(layout_placement(50, -401, 500, 400, 1024, 768).default_position);
-    // A partly visible window keeps its place.
-    WindowPlacement p = layout_placement(-100, -20, 500, 400, 1024, 768);
-    EXPECT_FALSE(p.default_position);
-    EXPECT_EQ(p.x, -100);
-    EXPECT_EQ(p.y, -20);
-    // The minimum size takes part in the test: 300 wide at -301 is off.
-    EXPECT_TRUE(layout_placement(-301, 0, 100, 100, 1024, 768).default_position);
-}
-
-TEST(Layout, TrackingLimits) {
-    TrackLimits t = layout_track_limits(1920, 1080);
+TEST(Layout, PlacementKeepsTheMinimumsAndMovesOffScreenWindowsToTheDefault) {
+    const struct {
+        int x, y, w, h;
+        bool fallback;
+        int want_w, want_h;  // 0: not checked
+    } cases[] = {
+        {-1, -1, -1, -1, true, 480, 400},   // nothing stored
+        {10, 10, 100, 20, false, 300, 170}, // below the minimum
+        {10, 10, 300, 170, false, 300, 170},
+        {-1, 50, 500, 400, true, 0, 0},     // a coordinate missing
+        {50, -1, 500, 400, true, 0, 0},
+        {1024, 50, 500, 400, true, 0, 0},   // at or beyond the right or bottom edge
+        {1023, 50, 500, 400, false, 0, 0},
+        {50, 768, 500, 400, true, 0, 0},
+        {-600, 50, 500, 400, true, 0, 0},   // entirely left of or above the screen
+        {-500, 50, 500, 400, false, 0, 0},
+        {50, -401, 500, 400, true, 0, 0},
+        {-100, -20, 500, 400, false, 0, 0}, // partly visible: kept
+        {-301, 0, 100, 100, true, 0, 0},    // the minimum size takes part: 300 wide at -301 is off
+    };
+    for (const auto& c : cases) {
+        const WindowPlacement p = layout_placement(c.x, c.y, c.w, c.h, 1024, 768);
+        EXPECT_EQ(p.default_position, c.fallback) << c.x << "," << c.y;
+        if (!c.fallback) {
+            EXPECT_EQ(p.x, c.x);
+            EXPECT_EQ(p.y, c.y);
+        }
+        if (c.want_w) {
+            EXPECT_EQ(p.width, c.want_w) << c.w;
+            EXPECT_EQ(p.height, c.want_h) << c.h;
+        }
+    }
+    const TrackLimits t = layout_track_limits(1920, 1080);
     EXPECT_EQ(t.min_width, 300);
     EXPECT_EQ(t.min_height, 170);
     EXPECT_EQ(t.max_width, 1928);

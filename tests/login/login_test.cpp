@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/startup.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "common/messages.h"
@@ -50,6 +51,7 @@ protected:
         write_file(dir_.file("zelnik.ini"),
                    "[universe]\nhost=127.0.0.1\nport=" + std::to_string(server_->port()) + "\n" + settings);
         settings_set_directory(dir_.path());
+        startup_bind_hooks();
         log_close();
         log_init();
         ASSERT_EQ(resolve_init(), 0);

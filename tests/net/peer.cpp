@@ -17,53 +17,19 @@
 
 namespace zk::test {
 
-Pack& Pack::u8(uint8_t v) {
-    b.push_back(v);
-    return *this;
-}
-Pack& Pack::u16(uint16_t v) {
-    b.push_back(static_cast<uint8_t>(v >> 8));
-    b.push_back(static_cast<uint8_t>(v));
-    return *this;
-}
-Pack& Pack::u32(uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<uint8_t>(v >> shift));
-    return *this;
-}
-Pack& Pack::str(const std::string& s) {
-    b.push_back(static_cast<uint8_t>(s.size()));
-    b.insert(b.end(), s.begin(), s.end());
-    return *this;
-}
-Pack& Pack::raw(const Bytes& bytes) {
-    b.insert(b.end(), bytes.begin(), bytes.end());
-    return *this;
-}
-
 Bytes reply_claiming(uint16_t length, int rc, int code, const Bytes& payload) {
-    Bytes f(4 + payload.size());
-    f[0] = static_cast<uint8_t>(length >> 8);
-    f[1] = static_cast<uint8_t>(length);
-    f[2] = static_cast<uint8_t>(rc);
-    f[3] = static_cast<uint8_t>(code);
-    std::copy(payload.begin(), payload.end(), f.begin() + 4);
-    return f;
+    return Wire().u16(length).u8(rc).u8(code).raw(payload).b;
 }
 
 Bytes reply(int rc, int code, const Bytes& payload) {
     return reply_claiming(static_cast<uint16_t>(payload.size() + 2), rc, code, payload);
 }
 
-Bytes operator+(Bytes a, const Bytes& b) {
-    size_t at = a.size();
-    a.resize(at + b.size());
-    std::copy(b.begin(), b.end(), a.begin() + static_cast<ptrdiff_t>(at));
-    return a;
-}
+size_t universe_split(const Bytes& in) { return in.size() < 2 ? 0 : 2 + ((size_t{in[0]} << 8) | in[1]); }
 
 void PeerLink::send(const Bytes& bytes) {
     size_t done = 0;
-    while (done < bytes.size()) {
+    while (fd >= 0 && done < bytes.size()) {
         ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n <= 0) return;
         done += static_cast<size_t>(n);
@@ -79,7 +45,7 @@ void PeerLink::trickle(const Bytes& bytes, int gap_ms) {
 
 void PeerLink::close() { ::shutdown(fd, SHUT_RDWR); }
 
-UniversePeer::UniversePeer() {
+ScriptedPeer::ScriptedPeer(Split split, size_t header) : split_(std::move(split)), header_(header) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -94,89 +60,90 @@ UniversePeer::UniversePeer() {
     thread_ = std::thread([this] { run(); });
 }
 
-UniversePeer::~UniversePeer() {
+ScriptedPeer::~ScriptedPeer() {
     stop_ = true;
     thread_.join();
     ::close(listener_);
 }
 
-void UniversePeer::respond(Respond fn) {
+void ScriptedPeer::respond(Respond fn) {
     std::lock_guard<std::mutex> lock(mutex_);
     respond_ = std::move(fn);
 }
 
-std::vector<Request> UniversePeer::requests() {
+std::vector<Request> ScriptedPeer::requests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
 }
 
-bool UniversePeer::wait_requests(size_t n, int ms) {
+size_t ScriptedPeer::request_count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_.size();
+}
+
+bool ScriptedPeer::wait_requests(size_t n, int ms) {
     std::unique_lock<std::mutex> lock(mutex_);
     return arrived_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return requests_.size() >= n; });
 }
 
-void UniversePeer::drop() {
+void ScriptedPeer::drop() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (current_ >= 0) ::shutdown(current_, SHUT_RDWR);
 }
 
-// Reads one request frame, polling so that the destructor is never kept
-// waiting; false when the client went away or the peer stops.
-bool UniversePeer::read_frame(int fd, Request& out) {
-    auto read_exact = [&](uint8_t* p, size_t n) {
-        size_t done = 0;
-        while (done < n) {
-            if (stop_) return false;
-            pollfd pfd{fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 20) <= 0) continue;
-            ssize_t got = ::recv(fd, p + done, n - done, 0);
-            if (got <= 0) return false;
-            done += static_cast<size_t>(got);
-        }
-        return true;
+void ScriptedPeer::run() {
+    PeerLink link;
+    Bytes in;
+    int connection = 0;
+    auto take = [&](int fd) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (link.fd >= 0) ::close(link.fd);
+        link.fd = current_ = fd;
+        in.clear();
     };
-    uint8_t head[2];
-    if (!read_exact(head, 2)) return false;
-    size_t length = (size_t{head[0]} << 8) | head[1];
-    Bytes body(length);
-    if (length && !read_exact(body.data(), length)) return false;
-    out.frame = Bytes{head[0], head[1]} + body;
-    out.code = length ? body[0] : -1;
-    out.payload.assign(body.begin() + (length ? 1 : 0), body.end());
-    return true;
-}
-
-void UniversePeer::run() {
     while (!stop_) {
-        pollfd pfd{listener_, POLLIN, 0};
-        if (::poll(&pfd, 1, 20) <= 0) continue;
-        int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        int number = ++accepted_;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            current_ = fd;
+        pollfd fds[2] = {{listener_, POLLIN, 0}, {link.fd, POLLIN, 0}};
+        const nfds_t count = link.fd >= 0 ? 2 : 1;
+        if (::poll(fds, count, 10) <= 0) continue;
+        if (fds[0].revents & POLLIN) {
+            int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            ++accepted_;
+            if (refuse_) {
+                ::close(fd);
+            } else {
+                // The newest connection is the client's current one.
+                take(fd);
+                connection = accepted_.load();
+            }
+            continue;
         }
-        PeerLink link;
-        link.fd = fd;
-        Request request;
-        while (read_frame(fd, request)) {
-            request.connection = number;
+        if (count < 2 || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        uint8_t buf[4096];
+        ssize_t n = ::recv(link.fd, buf, sizeof buf, 0);
+        if (n <= 0) {
+            take(-1);
+            continue;
+        }
+        in.insert(in.end(), buf, buf + n);
+        for (size_t need = split_(in); need && need <= in.size(); need = split_(in)) {
+            Request r{connection, -1, {}, Bytes(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(need))};
+            in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(need));
+            if (r.frame.size() > header_) {
+                r.code = r.frame[header_];
+                r.payload.assign(r.frame.begin() + static_cast<std::ptrdiff_t>(header_ + 1), r.frame.end());
+            }
             Respond fn;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                requests_.push_back(request);
+                requests_.push_back(r);
                 fn = respond_;
             }
             arrived_.notify_all();
-            if (fn) fn(link, request);
+            if (fn) fn(link, r);
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            current_ = -1;
-        }
-        ::close(fd);
     }
+    take(-1);
 }
 
 namespace {

@@ -1,7 +1,8 @@
-// A scripted universe server on 127.0.0.1 for the tests: it accepts one
-// connection at a time, records every request frame and lets the test
-// answer each with any bytes it likes (well-formed or hostile). Also a test
-// clock that lets time-outs of tens of seconds pass in a moment.
+// A scripted server on 127.0.0.1 for the tests, for the universe and the
+// world protocols alike: it cuts what the client sends into requests,
+// records each one and lets the test answer with any bytes it likes
+// (well-formed or hostile), close the connection or stay silent. Also a
+// test clock that lets time-outs of tens of seconds pass in a moment.
 #pragma once
 
 #include <atomic>
@@ -13,32 +14,26 @@
 #include <thread>
 #include <vector>
 
+#include "support/wire.h"
+
 namespace zk::test {
 
-using Bytes = std::vector<uint8_t>;
-
-// Field builder for reply payloads.
-struct Pack {
-    Bytes b;
-    Pack& u8(uint8_t v);
-    Pack& u16(uint16_t v);
-    Pack& u32(uint32_t v);
-    Pack& str(const std::string& s);
-    Pack& raw(const Bytes& bytes);
-};
-
-// A reply frame: u16 length (payload + 2), rc, code, payload.
+// A universe reply frame: u16 length (payload + 2), rc, code, payload.
 Bytes reply(int rc, int code, const Bytes& payload = {});
 // The same with a length field that need not match the payload.
 Bytes reply_claiming(uint16_t length, int rc, int code, const Bytes& payload);
-Bytes operator+(Bytes a, const Bytes& b);
 
 struct Request {
     int connection;  // 1 for the first accepted connection
-    int code;
-    Bytes payload;
-    Bytes frame;  // as it arrived, length field included
+    int code;        // the type byte after the header, -1 when there is none
+    Bytes payload;   // what follows the type byte
+    Bytes frame;     // as it arrived, header included
 };
+
+// How many bytes the request at the front of `in` takes; 0 while unknown.
+using Split = std::function<size_t(const Bytes&)>;
+// Universe requests: a u16 length and that many bytes.
+size_t universe_split(const Bytes& in);
 
 class PeerLink {
 public:
@@ -49,28 +44,34 @@ public:
     int fd = -1;
 };
 
-class UniversePeer {
+class ScriptedPeer {
 public:
     using Respond = std::function<void(PeerLink&, const Request&)>;
-    UniversePeer();
-    ~UniversePeer();
+    // `header` is the number of bytes before the type byte.
+    explicit ScriptedPeer(Split split = universe_split, size_t header = 2);
+    ~ScriptedPeer();
 
     uint16_t port() const { return port_; }
     void respond(Respond fn);
     std::vector<Request> requests();
+    size_t request_count();
     int connections() const { return accepted_.load(); }
     // Waits until at least `n` requests have arrived.
     bool wait_requests(size_t n, int ms = 3000);
     // Closes the current connection from the server side.
     void drop();
+    // Closes every accepted connection as soon as it opens.
+    void refuse_all(bool on) { refuse_.store(on); }
 
 private:
     void run();
-    bool read_frame(int fd, Request& out);
 
+    Split split_;
+    size_t header_;
     int listener_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> refuse_{false};
     std::atomic<int> accepted_{0};
     std::mutex mutex_;
     std::condition_variable arrived_;

@@ -1,7 +1,6 @@
 // Pixels drawn by the OpenGL device (Mesa's software GL under Xvfb).
 #include <epoxy/gl.h>  // before Qt's GL headers
 
-#include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <gtest/gtest.h>
@@ -54,29 +53,7 @@ protected:
         ASSERT_TRUE(gl_.ok) << "no OpenGL 3.3 context";
         ASSERT_TRUE(device_.initialize());
         rw_set_device(&device_);
-        // Textures: "crate" left half red, right half green, with a mask
-        // "cratem" black in the middle; "film" three frames red, green, blue.
-        RwRaster* crate = rw_raster_create(8, 8, 32);
-        for (int i = 0; i < 64; ++i) {
-            crate->pixels[i * 4] = (i % 8) < 4 ? 255 : 0;
-            crate->pixels[i * 4 + 1] = (i % 8) < 4 ? 0 : 255;
-            crate->pixels[i * 4 + 3] = 255;
-        }
-        save("crate", crate);
-        RwRaster* mask = rw_raster_create(8, 8, 8);
-        mask->palette[1] = {255, 255, 255, 255};
-        for (int i = 0; i < 64; ++i) {
-            int x = i % 8, y = i / 8;
-            mask->pixels[i] = (x >= 2 && x < 6 && y >= 2 && y < 6) ? 0 : 1;
-        }
-        save("cratem", mask);
-        RwRaster* film = rw_raster_create(4, 12, 8);
-        film->palette[0] = {255, 0, 0, 255};
-        film->palette[1] = {0, 255, 0, 255};
-        film->palette[2] = {0, 0, 255, 255};
-        for (int y = 0; y < 12; ++y)
-            for (int x = 0; x < 4; ++x) film->pixels[y * 4 + x] = uint8_t(y / 4);
-        save("film", film);
+        test::write_test_textures(dir_);
         rw_texture_set_search_path(dir_.path());
         scene_ = rw_scene_create();
         rw_scene_set_ambient(scene_, 0.3f);
@@ -92,11 +69,6 @@ protected:
         device_.release();
         rw_set_device(nullptr);
         rw_texture_set_search_path("");
-    }
-    void save(const std::string& name, RwRaster* r) {
-        auto b = rw_bmp_encode(*r);
-        test::write_file(dir_.file(name + ".bmp"), std::string(b.begin(), b.end()));
-        rw_raster_destroy(r);
     }
     RwClump* add(const char* text, RwV3 at) {
         std::string why;
@@ -296,13 +268,3 @@ TEST_F(Pixels, BackdropOverlayAndPresent) {
 
 }  // namespace
 }  // namespace zk
-
-int main(int argc, char** argv) {
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--gtest_list_tests") == 0) listing = true;
-    ::testing::InitGoogleTest(&argc, argv);
-    std::unique_ptr<QGuiApplication> app;
-    if (!listing) app = std::make_unique<QGuiApplication>(argc, argv);
-    return RUN_ALL_TESTS();
-}

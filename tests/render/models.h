@@ -4,6 +4,7 @@
 #include <string>
 
 #include "render/raster.h"
+#include "support/temp_dir.h"
 
 namespace zk::test {
 
@@ -59,8 +60,10 @@ modelend
 )";
 
 // Prototypes and primitives: a post made of a cylinder and a cone, placed
-// twice; a disc, a sphere and a hemisphere; a wire triangle.
+// twice; a disc, a sphere and a hemisphere; a wire triangle; statements
+// the reader does not know, which it skips.
 inline const char* kProtos = R"(ModelBegin
+Hints Whatever 3
 ProtoBegin post
   Color 0.8 0.6 0.2
   Cylinder 1 0.1 0.1 8
@@ -81,6 +84,7 @@ ClumpBegin
   Translate 1 0 0
   ProtoInstance post
   Identity
+  Frobnicate 1 2 3
   Disc 0 0.5 12
   Sphere 0.2 2
   Hemisphere 0.2 2
@@ -103,6 +107,35 @@ inline RwRaster* solid_raster(int w, int h, RwRgba c) {
         r->pixels[size_t(i) * 4 + 3] = 255;
     }
     return r;
+}
+
+// Writes the textures the shapes use into `dir`: "crate" (left half red,
+// right half green, 8 x 8), "cratem" (black centre: a hole), and "film"
+// (3 frames of 4 x 4: red, green, blue).
+inline void write_test_textures(const TempDir& dir) {
+    auto save = [&](const char* name, RwRaster* r) {
+        auto bytes = rw_bmp_encode(*r);
+        write_file(dir.file(std::string(name) + ".bmp"), std::string(bytes.begin(), bytes.end()));
+        rw_raster_destroy(r);
+    };
+    RwRaster* crate = rw_raster_create(8, 8, 32);
+    RwRaster* mask = rw_raster_create(8, 8, 8);
+    mask->palette[1] = {255, 255, 255, 255};
+    for (int i = 0; i < 64; ++i) {
+        const int x = i % 8, y = i / 8;
+        crate->pixels[i * 4] = x < 4 ? 255 : 0;
+        crate->pixels[i * 4 + 1] = x < 4 ? 0 : 255;
+        crate->pixels[i * 4 + 3] = 255;
+        mask->pixels[i] = (x >= 2 && x < 6 && y >= 2 && y < 6) ? 0 : 1;
+    }
+    save("crate", crate);
+    save("cratem", mask);
+    RwRaster* film = rw_raster_create(4, 12, 8);
+    film->palette[0] = {255, 0, 0, 255};
+    film->palette[1] = {0, 255, 0, 255};
+    film->palette[2] = {0, 0, 255, 255};
+    for (int i = 0; i < 48; ++i) film->pixels[i] = uint8_t(i / 16);
+    save("film", film);
 }
 
 }  // namespace zk::test

@@ -22,41 +22,13 @@ using test::kFigure;
 using test::kMaskedBox;
 using test::kProtos;
 
-// Writes the textures the test shapes use into a directory and makes it
-// the search path: "crate" (left half red, right half green, 8 x 8),
-// "cratem" (black centre: a hole), and "film" (3 frames of 4 x 4).
 class Art : public ::testing::Test {
 protected:
     void SetUp() override {
-        RwRaster* crate = rw_raster_create(8, 8, 32);
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) {
-                uint8_t* p = &crate->pixels[(y * 8 + x) * 4];
-                p[0] = x < 4 ? 255 : 0;
-                p[1] = x < 4 ? 0 : 255;
-                p[3] = 255;
-            }
-        save("crate", crate);
-        RwRaster* mask = rw_raster_create(8, 8, 8);
-        mask->palette[1] = {255, 255, 255, 255};
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) mask->pixels[y * 8 + x] = (x >= 2 && x < 6 && y >= 2 && y < 6) ? 0 : 1;
-        save("cratem", mask);
-        RwRaster* film = rw_raster_create(4, 12, 8);
-        film->palette[0] = {255, 0, 0, 255};
-        film->palette[1] = {0, 255, 0, 255};
-        film->palette[2] = {0, 0, 255, 255};
-        for (int y = 0; y < 12; ++y)
-            for (int x = 0; x < 4; ++x) film->pixels[y * 4 + x] = uint8_t(y / 4);
-        save("film", film);
+        test::write_test_textures(dir_);
         rw_texture_set_search_path("/nonexistent;" + dir_.path());
     }
     void TearDown() override { rw_texture_set_search_path(""); }
-    void save(const std::string& name, RwRaster* r) {
-        auto bytes = rw_bmp_encode(*r);
-        test::write_file(dir_.file(name + ".bmp"), std::string(bytes.begin(), bytes.end()));
-        rw_raster_destroy(r);
-    }
     TempDir dir_;
 };
 
@@ -155,16 +127,6 @@ TEST_F(Art, ProtosAndPrimitivesBuildGeometry) {
     EXPECT_NEAR(b.min.x, -1.15f, 1e-4);
     EXPECT_NEAR(b.max.y, 1.3f, 1e-4);
     EXPECT_GT(c->polygons.size(), 40u);
-    rw_clump_destroy(c);
-}
-
-TEST(Rwx, KeywordsAreCaseInsensitiveAndUnknownStatementsSkipped) {
-    RwClump* c = rw_read_shape_text(
-        "MODELBEGIN\nclumpBegin\nHints Whatever 3\nFrobnicate 1 2 3\nVERTEX 0 0 0\nvertex 1 0 0 uv 1 0\n"
-        "Vertex 0 1 0\ntriangle 1 2 3\nCLUMPEND\nModelEnd\n");
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->polygons.size(), 1u);
-    EXPECT_FLOAT_EQ(c->vertices[1].u, 1);
     rw_clump_destroy(c);
 }
 

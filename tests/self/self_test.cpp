@@ -207,25 +207,6 @@ TEST_P(Climb, AStepUpTo005IsClimbedAHigherOneStops) {
 }
 INSTANTIATE_TEST_SUITE_P(Steps, Climb, ::testing::Values(0.02f, 0.04f, 0.1f, 0.3f));
 
-TEST_F(Self, ANonSolidObjectFiresBumpOnceUntilLeft) {
-    object curtain;
-    curtain.solid = false;
-    auto box = make_box(0, 0, 0.6f, 1, 1, 0.8f);
-    g_items.push_back({&curtain, box.get()});
-    place(0.5, 0, 0.5, 0);
-    key_event(key_up, true);
-    frames(40, 50);
-    EXPECT_GT(z(), 0.85);
-    EXPECT_EQ(g_bumps.size(), 1u);
-
-    key_event(key_up, false);
-    place(0.5, 0, 0.95, 180);  // turn round and walk back through
-    key_event(key_up, true);
-    frames(40, 50);
-    EXPECT_LT(z(), 0.55);
-    EXPECT_EQ(g_bumps.size(), 2u);
-}
-
 TEST_F(Self, TurningCrossesTheBackOfTheCircle) {
     place(0.5, 0, 0.5, 179);
     g_turn = 40;  // left by 2 degrees

@@ -5,25 +5,18 @@
 
 #include <signal.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <regex>
 #include <string>
 
 #include "support/process.h"
 #include "support/temp_dir.h"
 
-using zk::test::port_in_log;
 using zk::test::Process;
 using zk::test::run_command;
 using zk::test::TempDir;
 using zk::test::wait_until;
-using zk::test::write_file;
 
 namespace {
-
-
 
 bool title_shows(const std::string& text) { return run_command("xwininfo -root -tree").find(text) != std::string::npos; }
 

@@ -10,6 +10,7 @@
 #include "server/world_server.h"
 #include "support/server_harness.h"
 #include "support/temp_dir.h"
+#include "support/wire.h"
 
 using namespace zk;
 using zk::test::TempDir;
@@ -17,18 +18,11 @@ using zk::test::TempDir;
 namespace {
 
 std::string frame(uint8_t code, const std::string& payload = {}) {
-    std::string f;
-    size_t len = 1 + payload.size();
-    f.push_back(static_cast<char>(len >> 8));
-    f.push_back(static_cast<char>(len & 255));
-    f.push_back(static_cast<char>(code));
-    return f + payload;
+    return test::Wire().u16(static_cast<int>(1 + payload.size())).u8(code).text(payload).s();
 }
-
-std::string str(const std::string& s) { return std::string(1, static_cast<char>(s.size())) + s; }
-std::string u32(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
-}
+std::string str(const std::string& s) { return test::Wire().str(s).s(); }
+std::string u32(uint32_t v) { return test::Wire().u32(v).s(); }
+uint32_t be32(const std::string& s, size_t at) { return test::reader(s.substr(at)).get_u32(); }
 
 struct Reply {
     uint8_t rc = 255, code = 255;
@@ -40,17 +34,12 @@ Reply read_reply(test::Client& c) {
     Reply r;
     std::string head;
     if (!c.read_exact(head, 4)) return r;
-    size_t len = (size_t{static_cast<uint8_t>(head[0])} << 8) | static_cast<uint8_t>(head[1]);
-    r.rc = static_cast<uint8_t>(head[2]);
-    r.code = static_cast<uint8_t>(head[3]);
-    if (len < 2 || !c.read_exact(r.payload, len - 2)) return r;
-    r.ok = true;
+    FieldReader h = test::reader(head);
+    const size_t len = h.get_u16();
+    r.rc = h.get_byte();
+    r.code = h.get_byte();
+    r.ok = len >= 2 && c.read_exact(r.payload, len - 2);
     return r;
-}
-
-uint32_t be32(const std::string& s, size_t at) {
-    auto b = [&](size_t i) { return uint32_t{static_cast<uint8_t>(s[at + i])}; };
-    return b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3);
 }
 
 class UniverseServerTest : public ::testing::Test {
@@ -151,19 +140,10 @@ TEST_F(UniverseServerTest, PasswordsAreStoredOnlyAsHashes) {
 
 TEST_F(UniverseServerTest, ImmigrationValidatesEveryField) {
     test::Client c(server_->port());
-    EXPECT_EQ(immigrate(c, "A", "pass1", "a@example.org"), 113);
-    EXPECT_EQ(immigrate(c, " Ann", "pass1", "a@example.org"), 109);
-    EXPECT_EQ(immigrate(c, "Ann-Lee", "pass1", "a@example.org"), 108);
-    EXPECT_EQ(immigrate(c, "Ann  Lee", "pass1", "a@example.org"), 109);
-    EXPECT_EQ(immigrate(c, "Ann ", "pass1", "a@example.org"), 111);
-    EXPECT_EQ(immigrate(c, "Ann", "abc", "a@example.org"), 116);
+    // Each field is checked, name first; the rules themselves are validate_test's.
+    EXPECT_EQ(immigrate(c, "A", "abc", "a@b.c"), 113);
+    EXPECT_EQ(immigrate(c, "Ann", "abc", "a@b.c"), 116);
     EXPECT_EQ(immigrate(c, "Ann", "pass1", "a@b.c"), 106);
-    EXPECT_EQ(immigrate(c, "Ann", "pass1", std::string(51, 'a')), 105);
-    EXPECT_EQ(immigrate(c, "Ann", "pass1", " ann@example.org"), 104);
-    EXPECT_EQ(immigrate(c, "Ann", "pass1", "ann@example.org "), 101);
-    EXPECT_EQ(immigrate(c, "Ann", "pass1", "ann!@example.org"), 100);
-    EXPECT_EQ(immigrate(c, "Ann", "pass1", "annexample.org"), 103);
-    EXPECT_EQ(immigrate(c, "Ann", "pass1", "ann@examplorg"), 102);
     EXPECT_EQ(immigrate(c, "Ann", "pass1", "ann@example.org"), 0);
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "server/password.h"
 #include "server/validate.h"
 
@@ -24,8 +27,11 @@ TEST(Validate, PasswordsAndAddresses) {
     EXPECT_EQ(validate_password("abc"), 116);
     EXPECT_EQ(validate_password(std::string(13, 'p')), 112);
     EXPECT_EQ(validate_password("ab\ncd"), 114);
-    EXPECT_EQ(validate_email("first.last@example.org"), 0);
-    EXPECT_EQ(validate_email("o'neil+x@mail.example.org"), 0);
+    const std::pair<std::string, int> emails[] = {
+        {"first.last@example.org", 0}, {"o'neil+x@mail.example.org", 0}, {"a@b.c", 106},
+        {std::string(51, 'a'), 105},   {" ann@example.org", 104},       {"ann@example.org ", 101},
+        {"ann!@example.org", 100},     {"annexample.org", 103},         {"ann@examplorg", 102}};
+    for (const auto& [email, rc] : emails) EXPECT_EQ(validate_email(email), rc) << email;
 }
 
 TEST(Password, HashesAreSaltedAndVerify) {

@@ -5,7 +5,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "shell/qt/scheduler.h"
 
 using namespace zk;

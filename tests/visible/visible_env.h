@@ -38,6 +38,10 @@ struct VisibleWorld {
         cell_init();
         cell_open(dir.path() + "/cache/property/zk", false);
         model_init();
+        // What start-up binds once the model cache is up.
+        object_hooks().model_reference = model_reference;
+        object_hooks().model_place = model_place;
+        object_hooks().model_dereference = model_dereference;
         scene = rw_scene_create();
         model_set_scene(scene);
         now = 10000, clock = 0, cost = 0;
@@ -63,6 +67,9 @@ struct VisibleWorld {
         model_set_scene(nullptr);
         rw_scene_destroy(scene);
         model_term();
+        object_hooks().model_reference = nullptr;
+        object_hooks().model_place = nullptr;
+        object_hooks().model_dereference = nullptr;
         object_hooks().action_create = nullptr;
         cell_term();
         ui_set_port(nullptr);

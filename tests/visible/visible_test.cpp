@@ -38,25 +38,6 @@ int objects_in(int x, int z) {
 
 // --- The distance table -------------------------------------------------
 
-TEST(VisibleTable, FirstEntriesAreTheFiveByFiveBlockInLoadingOrder) {
-    const int expected[25][3] = {
-        {0, 0, 0},    {1, 0, 10},   {0, 1, 10},   {-1, 0, 10},  {0, -1, 10},  {-1, -1, 14}, {1, -1, 14},
-        {-1, 1, 14},  {1, 1, 14},   {-2, 0, 20},  {2, 0, 20},   {0, -2, 20},  {0, 2, 20},   {-2, 1, 22},
-        {-2, -1, 22}, {2, -1, 22},  {2, 1, 22},   {1, -2, 22},  {-1, -2, 22}, {-1, 2, 22},  {1, 2, 22},
-        {2, 2, 28},   {2, -2, 28},  {-2, -2, 28}, {-2, 2, 28},
-    };
-    const VisibleOffset* t = visible_table();
-    for (int i = 0; i < 25; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(t[i].dx, expected[i][0]);
-        EXPECT_EQ(t[i].dz, expected[i][1]);
-        EXPECT_EQ(t[i].distance, expected[i][2]);
-    }
-    // Entries 0-8 are the 3 x 3 block, 0-24 the 5 x 5 block.
-    for (const auto& [dx, dz] : offsets_of(0, 9)) EXPECT_TRUE(std::abs(dx) <= 1 && std::abs(dz) <= 1);
-    for (const auto& [dx, dz] : offsets_of(0, 25)) EXPECT_TRUE(std::abs(dx) <= 2 && std::abs(dz) <= 2);
-}
-
 TEST(VisibleTable, HoldsEveryOffsetUnder120MetresOnceInAscendingOrder) {
     const VisibleOffset* t = visible_table();
     std::set<std::pair<int, int>> seen;
@@ -83,6 +64,10 @@ TEST(VisibleTable, HoldsEveryOffsetUnder120MetresOnceInAscendingOrder) {
     // The far side of those six is kept.
     EXPECT_TRUE(seen.count({0, -12}));
     EXPECT_TRUE(seen.count({-12, 0}));
+    // Entries 0-8 are the 3 x 3 block, 0-24 the 5 x 5 block, from the user's own cell.
+    EXPECT_EQ(offsets_of(0, 1), (std::set<std::pair<int, int>>{{0, 0}}));
+    for (const auto& [dx, dz] : offsets_of(0, 9)) EXPECT_TRUE(std::abs(dx) <= 1 && std::abs(dz) <= 1);
+    for (const auto& [dx, dz] : offsets_of(0, 25)) EXPECT_TRUE(std::abs(dx) <= 2 && std::abs(dz) <= 2);
 }
 
 // --- The first pass and the budget -----------------------------------------
@@ -154,27 +139,16 @@ TEST(Visible, NothingLoadsUntilTheWorldIsKnownOrWhileTeleporting) {
 // --- Range ---------------------------------------------------------------
 
 TEST(Visible, MinimumRangeFollowsTheVisibilitySetting) {
-    {
-        VisibleWorld w;   // 40 m by default: every offset within 4 cells
-        EXPECT_EQ(visible_minimum_range(), 48);
-        EXPECT_EQ(visible_range(), 48);
-    }
-    {
-        VisibleWorld w("[performance]\nvisibility=25\n");
-        EXPECT_EQ(visible_minimum_range(), 20);
-    }
-    {
-        VisibleWorld w("[performance]\nvisibility=120\n");
-        EXPECT_EQ(visible_minimum_range(), visible_range_limit);
-    }
-    {
-        // Hand-edited values are held to what the Performance page offers.
-        VisibleWorld w("[performance]\nvisibility=-7\n");
-        EXPECT_EQ(visible_minimum_range(), 20);
-    }
-    {
-        VisibleWorld w("[performance]\nvisibility=9999\n");
-        EXPECT_EQ(visible_minimum_range(), visible_range_limit);
+    // 40 m by default: every offset within 4 cells. Hand-edited values are
+    // held to what the Performance page offers.
+    const struct {
+        const char* ini;
+        int range;
+    } cases[] = {{"", 48}, {"[performance]\nvisibility=25\n", 20}, {"[performance]\nvisibility=120\n", visible_range_limit},
+                 {"[performance]\nvisibility=-7\n", 20}, {"[performance]\nvisibility=9999\n", visible_range_limit}};
+    for (const auto& c : cases) {
+        VisibleWorld w(c.ini);
+        EXPECT_EQ(visible_minimum_range(), c.range) << c.ini;
     }
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/settings.h"
@@ -14,42 +16,22 @@ using zk::test::TempDir;
 
 namespace {
 
-TEST(CellCoordinates, CellIndexFollowsTheNegativeRule) {
-    EXPECT_EQ(cell_index(-0.5), -1);
-    EXPECT_EQ(cell_index(-0.000001), 0);
-    EXPECT_EQ(cell_index(5.999), 5);
-    EXPECT_EQ(cell_index(-0.0), 0);
-    EXPECT_EQ(cell_index(-1.0), -1);
-    EXPECT_EQ(cell_index(-1.000001), -1);
-    EXPECT_EQ(cell_index(-1.00002), -2);
-    EXPECT_EQ(cell_index(7.0), 7);
+TEST(CellCoordinates, CellsSectorsAndPlaceTexts) {
     // Far outside the grid the cell stays at its edge instead of wrapping.
-    EXPECT_EQ(cell_index(1e12), 32767);
-    EXPECT_EQ(cell_index(-1e12), -32768);
-}
-
-TEST(CellCoordinates, SectorsGroupSixCells) {
-    for (int c = -3; c <= 2; ++c) EXPECT_EQ(cell_sector(c), 0) << c;
-    EXPECT_EQ(cell_sector(3), 1);
-    EXPECT_EQ(cell_sector(8), 1);
-    EXPECT_EQ(cell_sector(9), 2);
-    EXPECT_EQ(cell_sector(-4), -1);
-    EXPECT_EQ(cell_sector(-9), -1);
-    EXPECT_EQ(cell_sector(-10), -2);
+    const std::pair<double, int> cells[] = {{-0.5, -1},     {-0.000001, 0}, {5.999, 5},  {-0.0, 0},
+                                            {-1.0, -1},     {-1.000001, -1}, {-1.00002, -2}, {7.0, 7},
+                                            {1e12, 32767}, {-1e12, -32768}};
+    for (auto [at, cell] : cells) EXPECT_EQ(cell_index(at), cell) << at;
+    const std::pair<int, int> sectors[] = {{-3, 0}, {2, 0}, {3, 1}, {8, 1}, {9, 2}, {-4, -1}, {-9, -1}, {-10, -2}};
+    for (auto [cell, sector] : sectors) EXPECT_EQ(cell_sector(cell), sector) << cell;
     // The sector of a coordinate goes through its cell.
-    EXPECT_EQ(cell_sector_of(-3.5), -1);  // cell -4
-    EXPECT_EQ(cell_sector_of(-2.5), 0);   // cell -3
-    EXPECT_EQ(cell_sector_of(2.999), 0);
-    EXPECT_EQ(cell_sector_of(3.0), 1);
-}
-
-TEST(CellCoordinates, PlaceTextGivesZFirstAndGroundZero) {
-    EXPECT_EQ(cell_place_text(0.4, 0.9), "ground zero");
-    EXPECT_EQ(cell_place_text(-0.0000001, 0.2), "ground zero");
-    EXPECT_EQ(cell_place_text(3.2, 12.7), "12N 3W");
-    EXPECT_EQ(cell_place_text(-0.5, -0.5), "1S 1E");
-    EXPECT_EQ(cell_place_text(-41.5, 7.0), "7N 42E");
-    EXPECT_EQ(cell_place_text(0.5, -3.0), "3S 0W");
+    const std::pair<double, int> through[] = {{-3.5, -1}, {-2.5, 0}, {2.999, 0}, {3.0, 1}};
+    for (auto [at, sector] : through) EXPECT_EQ(cell_sector_of(at), sector) << at;
+    // Z first, then x; west is positive x.
+    const std::tuple<double, double, std::string> places[] = {
+        {0.4, 0.9, "ground zero"}, {-0.0000001, 0.2, "ground zero"}, {3.2, 12.7, "12N 3W"},
+        {-0.5, -0.5, "1S 1E"},     {-41.5, 7.0, "7N 42E"},           {0.5, -3.0, "3S 0W"}};
+    for (const auto& [x, z, text] : places) EXPECT_EQ(cell_place_text(x, z), text) << x << "," << z;
 }
 
 // A cell cache in a temporary program directory.

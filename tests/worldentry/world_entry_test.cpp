@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/startup.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "art/database.h"
@@ -61,6 +62,7 @@ protected:
         write_file(dir_.file("prog/zelnik.ini"),
                    "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe_->port()) + "\n");
         settings_set_directory(dir_.file("prog"));
+        startup_bind_hooks();
         mkdir(dir_.file("prog/cache").c_str(), 0755);
         log_init();
         ASSERT_TRUE(database_init());

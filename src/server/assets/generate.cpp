@@ -3,11 +3,11 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <set>
 #include <vector>
 
+#include "common/text.h"
 #include "platform/files.h"
 #include "server/assets/demo_worlds.h"
 #include "server/assets/images.h"
@@ -44,7 +44,7 @@ bool write_if_changed(const std::string& path, const std::string& content) {
 }
 
 std::string lower_model(std::string name) {
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    name = lower_case(name);
     if (size_t dot = name.find(".rwx"); dot != std::string::npos) name.erase(dot);
     return name;
 }

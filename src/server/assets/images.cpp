@@ -8,6 +8,8 @@
 
 #include <jpeglib.h>
 
+#include "common/bytes.h"
+
 namespace zk::server {
 
 namespace {
@@ -296,16 +298,6 @@ std::string jpeg_encode(const Image& image, int quality) {
 
 namespace {
 
-void le16(std::string& out, uint32_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-
-void le32(std::string& out, uint32_t v) {
-    le16(out, v & 0xFFFF);
-    le16(out, v >> 16);
-}
-
 }  // namespace
 
 std::string bmp_mask(const Image& image) {
@@ -318,20 +310,20 @@ std::string bmp_mask(const Image& image) {
     std::string out;
     out.reserve(offset + pixels);
     out += "BM";
-    le32(out, offset + pixels);
-    le32(out, 0);
-    le32(out, offset);
-    le32(out, 40);
-    le32(out, static_cast<uint32_t>(w));
-    le32(out, static_cast<uint32_t>(h));  // positive: rows bottom-up
-    le16(out, 1);
-    le16(out, 8);
-    le32(out, 0);  // no compression
-    le32(out, pixels);
-    le32(out, 2835);  // 72 dpi
-    le32(out, 2835);
-    le32(out, 256);
-    le32(out, 0);
+    append_le32(out, offset + pixels);
+    append_le32(out, 0);
+    append_le32(out, offset);
+    append_le32(out, 40);
+    append_le32(out, static_cast<uint32_t>(w));
+    append_le32(out, static_cast<uint32_t>(h));  // positive: rows bottom-up
+    append_le16(out, 1);
+    append_le16(out, 8);
+    append_le32(out, 0);  // no compression
+    append_le32(out, pixels);
+    append_le32(out, 2835);  // 72 dpi
+    append_le32(out, 2835);
+    append_le32(out, 256);
+    append_le32(out, 0);
     for (int i = 0; i < 256; ++i) {
         const char g = static_cast<char>(i);
         out.push_back(g);

@@ -1,7 +1,7 @@
-// A structural check of hand-written RenderWare script models, run on every
-// model before it is published: balanced blocks, faces whose vertex numbers
-// exist in their clump, bounded lines. It also lists the textures, masks and
-// face tags a model uses, so that missing art is caught at build time.
+// The check run on every model before it is published: the model is read
+// with the browser's own reader, so that what passes here is what the
+// browser shows. It also lists the textures, masks and face tags the model
+// uses, so that missing art is caught at build time.
 #pragma once
 
 #include <set>
@@ -11,10 +11,10 @@
 namespace zk::server {
 
 struct RwxSummary {
-    std::string error;  // "line N: ...", empty when the model is sound
+    std::string error;  // the reader's "line N: ..." reason, empty when the model is sound
     int clumps = 0, vertices = 0, faces = 0;
     std::set<std::string> textures, masks;  // lower case, without extension
-    std::set<int> tags;
+    std::set<int> tags;                     // of faces; untagged faces (0) are not listed
 };
 
 RwxSummary rwx_check(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include "common/bytes.h"
 #include "common/pkcipher.h"
 
 namespace zk::server {
@@ -10,16 +11,6 @@ namespace {
 
 constexpr size_t kMaxName = 255;
 constexpr size_t kMaxData = size_t{1} << 30;
-
-void put16(std::string& out, uint32_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-
-void put32(std::string& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
 
 bool raw_deflate(std::string_view data, std::string& out) {
     z_stream z{};
@@ -39,16 +30,16 @@ bool raw_deflate(std::string_view data, std::string& out) {
 // share, from "version needed" to the name and extra lengths.
 void common_fields(std::string& out, uint16_t flags, const ZipOptions& o, uint32_t crc, uint32_t packed,
                    uint32_t size, size_t name_length) {
-    put16(out, 20);  // version needed: deflate
-    put16(out, flags);
-    put16(out, 8);   // deflate
-    put16(out, o.dos_time);
-    put16(out, o.dos_date);
-    put32(out, crc);
-    put32(out, packed);
-    put32(out, size);
-    put16(out, static_cast<uint32_t>(name_length));
-    put16(out, 0);   // no extra field
+    append_le16(out, 20);  // version needed: deflate
+    append_le16(out, flags);
+    append_le16(out, 8);   // deflate
+    append_le16(out, o.dos_time);
+    append_le16(out, o.dos_date);
+    append_le32(out, crc);
+    append_le32(out, packed);
+    append_le32(out, size);
+    append_le16(out, static_cast<uint16_t>(name_length));
+    append_le16(out, 0);   // no extra field
 }
 
 }  // namespace
@@ -81,31 +72,31 @@ std::string zip_single(std::string_view name, std::string_view data, const ZipOp
 
     std::string out;
     out.reserve(packed.size() + 2 * name.size() + 100);
-    put32(out, 0x04034b50u);
+    append_le32(out, 0x04034b50u);
     common_fields(out, flags, o, crc, packed_size, size, name.size());
     out.append(name);
     out.append(packed);
 
     const auto directory_offset = static_cast<uint32_t>(out.size());
-    put32(out, 0x02014b50u);
-    put16(out, 20);  // made by: MS-DOS attributes, version 2.0
+    append_le32(out, 0x02014b50u);
+    append_le16(out, 20);  // made by: MS-DOS attributes, version 2.0
     common_fields(out, flags, o, crc, packed_size, size, name.size());
-    put16(out, 0);   // comment length
-    put16(out, 0);   // disk number
-    put16(out, 0);   // internal attributes
-    put32(out, 0);   // external attributes
-    put32(out, 0);   // local header offset
+    append_le16(out, 0);   // comment length
+    append_le16(out, 0);   // disk number
+    append_le16(out, 0);   // internal attributes
+    append_le32(out, 0);   // external attributes
+    append_le32(out, 0);   // local header offset
     out.append(name);
     const auto directory_size = static_cast<uint32_t>(out.size() - directory_offset);
 
-    put32(out, 0x06054b50u);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, 1);
-    put16(out, 1);
-    put32(out, directory_size);
-    put32(out, directory_offset);
-    put16(out, 0);   // archive comment length
+    append_le32(out, 0x06054b50u);
+    append_le16(out, 0);
+    append_le16(out, 0);
+    append_le16(out, 1);
+    append_le16(out, 1);
+    append_le32(out, directory_size);
+    append_le32(out, directory_offset);
+    append_le16(out, 0);   // archive comment length
     return out;
 }
 

@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "core/layout.h"
-#include "app/tasks.h"
+#include "core/tasks.h"
 #include "net/cgi.h"
 #include "shell/qt/main_window.h"
 #include "shell/qt/scheduler.h"

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "app/tasks.h"
+#include "core/tasks.h"
 
 namespace zk {
 

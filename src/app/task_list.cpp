@@ -1,6 +1,5 @@
-#include "app/tasks.h"
+#include "app/task_list.h"
 
-#include "core/log.h"
 #include "art/backdrop.h"
 #include "art/disk.h"
 #include "art/download.h"
@@ -15,13 +14,11 @@
 #include "people/balloon.h"
 #include "people/chat.h"
 #include "shell/bps.h"
-#include "shell/slider.h"
 #include "shell/web.h"
 #include "sound/sound.h"
 #include "view/camera.h"
 #include "view/focus.h"
 #include "view/frame.h"
-#include "view/mouse.h"
 #include "view/scene.h"
 #include "view/self.h"
 #include "view/viewport.h"
@@ -35,9 +32,6 @@
 namespace zk {
 
 namespace {
-
-bool g_pass_running = false;
-bool g_inactive = false;
 
 constexpr Task kTasks[kTaskCount] = {
     {"tick", tick_read},
@@ -76,42 +70,6 @@ constexpr Task kTasks[kTaskCount] = {
 
 }  // namespace
 
-const Task* tasks_table() { return kTasks; }
-
-void tasks_run() {
-    const bool trace = log_on(Trace::tasks);
-    for (const Task& task : kTasks) {
-        if (task.name && trace) log_write("%s", task.name);
-        task.update();
-    }
-}
-
-bool tasks_timer_event(void (*pass)()) {
-    // A modal loop entered from inside a task delivers timer events too;
-    // they must not start a second pass.
-    if (g_pass_running || tasks_fatal_box()) return false;
-    g_pass_running = true;
-    // No frame while the user drags a splitter.
-    if (slider_update() || vslider_update()) {
-        g_pass_running = false;
-        return false;
-    }
-    pass();
-    g_pass_running = false;
-    return true;
-}
-
-int tasks_activation_changed(bool active) {
-    g_inactive = !active;
-    if (active)
-        mouse_activate();
-    else
-        mouse_deactivate();
-    return active ? 0 : 1000;
-}
-
-bool app_inactive() { return g_inactive; }
-
-bool tasks_pass_running() { return g_pass_running; }
+const Task* task_list() { return kTasks; }
 
 }  // namespace zk

@@ -1,5 +1,6 @@
-// The task table: one pass over 32 update operations per frame, driven by
-// the main window's timer, never nested.
+// The task runner: one pass over 32 update operations per frame, driven by
+// the main window's timer, never nested. The table itself names every module,
+// so start-up hands it over (tasks_bind).
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,19 @@ struct Task {
 };
 
 constexpr int kTaskCount = 32;
+// Start-up binds the table of kTaskCount entries; until then a pass does nothing.
+void tasks_bind(const Task* table);
 const Task* tasks_table();
+
+// What the timer guard needs from the window's modules; start-up binds them.
+struct TaskHooks {
+    // True while the user drags a pane splitter (no frame meanwhile).
+    bool (*splitter_dragging)() = nullptr;
+    // The application became active again / another application did.
+    void (*activated)() = nullptr;
+    void (*deactivated)() = nullptr;
+};
+TaskHooks& task_hooks();
 
 // One pass: each entry in order, its name traced first when [debug] tasks.
 void tasks_run();
