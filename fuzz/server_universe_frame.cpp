@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server_feed.h"
 #include "server/citizens.h"
 #include "server/password.h"
 #include "server/universe_server.h"
@@ -75,24 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (key == 0x01020304) return std::string("Ann");
         return std::nullopt;
     });
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) return 0;
-    const uint64_t id = server.adopt(pair[0], 0x7F000001, 40000, 0).id;
-
-    // As the server reads a socket: at most 16 KB at a time, then a pass of
-    // the loop, which applies the finished hashes and goes on with the
-    // requests that waited for them.
-    const std::vector<pollfd> none;
-    char sink[65536];
-    for (size_t at = 0; at < size; at += 16384) {
-        Client* c = server.find_client(id);
-        if (!c) break;
-        const size_t n = std::min<size_t>(16384, size - at);
-        server.receive(*c, std::string_view(reinterpret_cast<const char*>(data) + at, n), 0);
-        server.dispatch(none, 0);
-        while (read(pair[1], sink, sizeof sink) > 0) {
-        }
-    }
-    close(pair[1]);
+    // Each pass applies the finished hashes and goes on with the requests
+    // that waited for them.
+    zk::fuzz::server_feed(server, data, size, 0);
     return 0;
 }

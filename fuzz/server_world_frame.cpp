@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server_feed.h"
 #include "server/world_server.h"
 #include "server/world_store.h"
 
@@ -77,25 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WorldServer server(world.store, config);
     // Citizen 4 is nobody the universe knows at this address.
     server.set_identity_check([](uint32_t citizen, uint32_t) { return citizen != 4; });
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) return 0;
-    const uint64_t id = server.adopt(pair[0], 0x7F000001, 40000, 0).id;
-
-    // 16 KB at a time as the server reads a socket, each followed by a pass
-    // of the loop late enough for an attribute list to count as finished.
-    const std::vector<pollfd> none;
-    char sink[65536];
-    int64_t now = 0;
-    for (size_t at = 0; at < size; at += 16384) {
-        Client* c = server.find_client(id);
-        if (!c) break;
-        const size_t n = std::min<size_t>(16384, size - at);
-        server.receive(*c, std::string_view(reinterpret_cast<const char*>(data) + at, n), now);
-        now += WorldServer::kListQuietMs;
-        server.dispatch(none, now);
-        while (read(pair[1], sink, sizeof sink) > 0) {
-        }
-    }
-    close(pair[1]);
+    // Passes late enough for an attribute list to count as finished.
+    zk::fuzz::server_feed(server, data, size, WorldServer::kListQuietMs);
     return 0;
 }
