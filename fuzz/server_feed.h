@@ -12,9 +12,21 @@
 #include <string_view>
 #include <vector>
 
+#include <sqlite3.h>
+
+#include <cstdlib>
+
 #include "server/service.h"
 
 namespace zk::fuzz {
+
+// Before SQLite's first use: lets the service's own database open take a
+// shared in-memory name, and keeps the service's log quiet.
+inline int server_fuzz_init() {
+    if (sqlite3_config(SQLITE_CONFIG_URI, 1) != SQLITE_OK) std::abort();
+    zk::server::server_log_quiet(true);
+    return 0;
+}
 
 // `step_ms` is how far the clock moves between passes.
 inline void server_feed(zk::server::Service& server, const uint8_t* data, size_t size, int64_t step_ms) {

@@ -59,13 +59,7 @@ struct World {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Lets the store's own open take the shared in-memory name; must come
-    // before SQLite's first use.
-    if (sqlite3_config(SQLITE_CONFIG_URI, 1) != SQLITE_OK) std::abort();
-    zk::server::server_log_quiet(true);
-    return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return zk::fuzz::server_fuzz_init(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zk::server;
