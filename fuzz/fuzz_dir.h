@@ -13,10 +13,16 @@ namespace zk::fuzz {
 
 class FuzzDir {
 public:
+    // In memory when there is a tmpfs: every run writes its input there.
     explicit FuzzDir(const char* name) {
-        std::string pattern = "/tmp/zk-fuzz-" + std::string(name) + "-XXXXXX";
-        if (!mkdtemp(pattern.data())) __builtin_trap();
-        path_ = pattern;
+        for (const char* root : {"/dev/shm", "/tmp"}) {
+            std::string pattern = std::string(root) + "/zk-fuzz-" + name + "-XXXXXX";
+            if (mkdtemp(pattern.data())) {
+                path_ = pattern;
+                return;
+            }
+        }
+        __builtin_trap();
     }
     ~FuzzDir() {
         std::error_code ec;

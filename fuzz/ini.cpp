@@ -1,43 +1,16 @@
 // The settings file: the accessors read a damaged zelnik.ini, and a write
 // (the edit it makes on the file's text) sets its key and keeps the rest.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "core/settings.h"
+#include "fuzz_dir.h"
 #include "platform/profile.h"
 
 namespace {
 
-// A private program directory, removed at exit.
-struct Dir {
-    std::string path, file;
-    Dir() {
-        char name[] = "/tmp/zk-fuzz-ini-XXXXXX";
-        path = mkdtemp(name) ? name : "/tmp";
-        file = path + "/zelnik.ini";
-    }
-    ~Dir() {
-        unlink(file.c_str());
-        rmdir(path.c_str());
-    }
-} g_dir;
-
-void put_file(const uint8_t* data, size_t size) {
-    int fd = open(g_dir.file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n <= 0) break;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    close(fd);
-}
+zk::fuzz::FuzzDir g_dir("ini");
 
 std::string lookup(std::string_view text, const char* section, const char* key) {
     std::string v;
@@ -49,9 +22,9 @@ std::string lookup(std::string_view text, const char* section, const char* key) 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Not from a static initializer: the settings module's own statics may
     // not be constructed yet then.
-    static const bool ready = (zk::settings_set_directory(g_dir.path), true);
+    static const bool ready = (zk::settings_set_directory(g_dir.path()), true);
     (void)ready;
-    put_file(data, size);
+    zk::fuzz::fuzz_put(g_dir.file("zelnik.ini"), data, size);
     (void)zk::settings_get_int("layout", "main_x");
     (void)zk::settings_get_decimal("layout", "border", 0.68);
     if (zk::settings_get_string("start", "world").size() > 127) __builtin_trap();

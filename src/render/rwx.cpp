@@ -32,6 +32,7 @@ constexpr size_t kMaxStatements = 300'000;    // executed, prototype replays inc
 constexpr size_t kMaxWords = 2'000'000;       // in the statements executed
 constexpr size_t kMaxMemory = 16u << 20;      // vertices, polygons, materials, clumps, recorded prototypes
 constexpr size_t kMaxLookups = 512;           // texture and mask names looked for on disk
+constexpr size_t kMaxMaterials = 4096;        // looks in one shape; each is a batch to draw
 constexpr int kMaxClumpDepth = 64;
 constexpr int kMaxProtoDepth = 8;
 constexpr int kMaxTransformDepth = 256;
@@ -152,7 +153,7 @@ private:
     // Per clump, its materials' indices by `look_hash`.
     std::unordered_map<const RwClump*, std::unordered_multimap<size_t, uint32_t>> looks_;
     std::vector<long long> indices_;       // of the polygon statement being read
-    size_t statements_ = 0, words_ = 0, memory_ = 0, lookups_ = 0;
+    size_t statements_ = 0, words_ = 0, memory_ = 0, lookups_ = 0, materials_ = 0;
     int line_no_ = 0;
     std::string error_;
     bool too_large_ = false;
@@ -191,6 +192,7 @@ bool ShapeReader::material_index(uint32_t& index) {
             index = it->second;
             return true;
         }
+    if (++materials_ > kMaxMaterials) return over_budget("too many materials");
     if (!budget_memory(sizeof(RwMaterial) + m.texture_name.size() + m.mask_name.size() + kHeapItem * 3))
         return false;
     c->materials.push_back(m);

@@ -195,15 +195,19 @@ TEST(Rwx, HostileNestingAndExpansionAreBounded) {
     std::string translates, textures = "clumpbegin\n";
     for (int i = 0; i < 10; ++i) translates += "translate 0 0 1\n";
     for (int i = 0; i < 5000; ++i) textures += "texture t" + std::to_string(i) + "\n";
+    std::string colours;
+    for (int i = 0; i < 5000; ++i) colours += "color 0 0 " + std::to_string(i / 5000.0) + "\n" + triangle;
     // Within every depth limit, but each would grow past any sane model:
     // statements that build nothing, polygons of 16 KB, spheres of 2 MB,
-    // triangles each of a new look, a disk lookup for each texture.
+    // triangles each of a new look, a disk lookup for each texture, a
+    // batch to draw for each triangle.
     const std::string hostile[] = {
         nested_protos(translates, 10, 8),
         nested_protos(big_polygon + "\n", 10, 6),
         nested_protos("sphere 1 64\n", 10, 6),
         nested_protos(triangle, 10, 6, [&](int i, int k) { return looks[i - 1] + (" 0." + std::to_string(k)); }),
         textures,
+        colours,
     };
     const int clumps = int(rw_clump_count());
     for (const std::string& text : hostile) {
