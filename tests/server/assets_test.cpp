@@ -127,7 +127,7 @@ std::string assets_dir() { return ZK_ASSETS_DIR; }
 
 // ---- zip writer ---------------------------------------------------------
 
-// Plain and sealed members are the reader's tests (artnet/zip_test); these
+// Plain and sealed members are the reader's tests (art/zip_test); these
 // are the edges of the writer.
 TEST(ZipWriter, IncompressibleAndEmptyDataRoundTrip) {
     std::mt19937 rng(7);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "self/figures.h"
+#include "view/figures.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 #include "view/camera.h"

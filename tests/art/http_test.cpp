@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/settings.h"
-#include "artnet/http_server.h"
+#include "support/http_server.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "artnet/http_server.h"
+#include "support/http_server.h"
 #include "common/pkcipher.h"
 #include "server/assets/zip_writer.h"
 #include "support/temp_dir.h"

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "render/math.h"
-#include "visible/visible_env.h"
+#include "world/visible_env.h"
 
 namespace zk {
 namespace {

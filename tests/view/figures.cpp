@@ -1,4 +1,4 @@
-#include "self/figures.h"
+#include "view/figures.h"
 
 namespace zk::test {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "rate_reporter.h"
-#include "visible/visible_env.h"
+#include "world/visible_env.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "artnet/http_server.h"
+#include "support/http_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "art/http.h"
-#include "artnet/http_server.h"
+#include "support/http_server.h"
 #include "rate_reporter.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "self/figures.h"
+#include "view/figures.h"
 #include "view/collision.h"
 #include "world/cell.h"
 
