@@ -162,7 +162,10 @@ void startup_bind_hooks() {
     login.splash_hide_cancel = about_hide_cancel;
     login.build_check = build_check;
 
-    world_hooks().reset = world_reset;
+    WorldHooks& world = world_hooks();
+    world.reset = world_reset;
+    world.object_path = download_set_path;
+    world.refresh_minutes = download_set_refresh;
 }
 
 int zelnik_run(const std::string& directory, const std::string& command_line) {

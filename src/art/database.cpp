@@ -286,30 +286,31 @@ int database_fetch_unknown(Database* db, std::string_view key, std::vector<uint8
     return 1;
 }
 
-int database_store(Database* db, std::string_view key_text, const void* data, int length) {
-    if (!db) return 0;
-    trace_op("database_store", db);
+namespace {
+
+// The writes of one store inside a bracket the caller holds: the new
+// record and the key become durable together, and the old record goes only
+// after the key no longer points at it. -1 on an engine error, 0 when the
+// store is refused before any write, 1 when written.
+int write_record(Database* db, std::string_view key_text, const void* data, int length) {
     if (length > 0 && !data) return 0;
     if (!db->fixed && length > 0 && static_cast<uint32_t>(length) > kIsamMaxRecord) return 0;
     const std::string key = make_key(db, key_text);
-    IsamPos old = 0;
-    if (lookup(db, key, old) < 0) return 0;
+    // Inside the bracket, so an error is repaired once, after the abort.
+    const IsamPos old = isam_get_key(db->index_file, key.data());
+    trace_engine(db, "GetKey");
+    if (old == 0 && isam_error() != 0) return -1;
     if (!db->fixed && length <= 0 && old == 0) return 1;  // nothing to remove
-
-    // One bracket: the new record and the key become durable together, and
-    // the old record goes only after the key no longer points at it.
-    int rc = isam_begin();
-    trace_engine(db, "Begin");
     auto step = [&](int result, const char* label) {
         trace_engine(db, label);
         return result == 0;
     };
-    bool fine = rc == 0;
+    bool fine = true;
     if (db->fixed) {
         std::string record(static_cast<size_t>(db->record_length), '\0');
         if (length > 0) std::memcpy(record.data(), data, std::min<size_t>(static_cast<size_t>(length), record.size()));
         IsamPos at = old;
-        if (fine && at == 0) {
+        if (at == 0) {
             at = isam_new_data(db->data_file, owner(db, key));
             fine = step(at == 0 ? -1 : 0, "NewData");
         }
@@ -317,7 +318,7 @@ int database_store(Database* db, std::string_view key_text, const void* data, in
         if (fine && old == 0) fine = step(isam_add_key(db->index_file, key.data(), at, 0), "AddKey");
     } else {
         IsamPos fresh = 0;
-        if (fine && length > 0) {
+        if (length > 0) {
             fresh = isam_new_vdata(db->data_file, static_cast<uint32_t>(length), owner(db, key));
             fine = step(fresh == 0 ? -1 : 0, "NewVData") &&
                    step(isam_write_vdata(db->data_file, fresh, owner(db, key), data, static_cast<uint32_t>(length)),
@@ -328,14 +329,50 @@ int database_store(Database* db, std::string_view key_text, const void* data, in
                    step(isam_delete_key(db->index_file, key.data(), old), "DeleteKey");
         if (fine && length > 0) fine = step(isam_add_key(db->index_file, key.data(), fresh, 0), "AddKey");
     }
-    if (fine) fine = step(isam_commit(), "Commit");
-    if (!fine) {
+    return fine ? 1 : -1;
+}
+
+// One bracket around the writes; an engine error rolls them all back.
+template <class Writes>
+int store_bracket(Database* db, Writes writes) {
+    int rc = isam_begin();
+    trace_engine(db, "Begin");
+    int result = rc == 0 ? writes() : -1;
+    if (result >= 0) {
+        rc = isam_commit();
+        trace_engine(db, "Commit");
+        if (rc != 0) result = -1;
+    }
+    if (result < 0) {
         int error = isam_error() != 0 ? isam_error() : -1;
         isam_abort();
         engine_failed(db, error);
         return 0;
     }
-    return 1;
+    return result;
+}
+
+}  // namespace
+
+int database_store(Database* db, std::string_view key_text, const void* data, int length) {
+    if (!db) return 0;
+    trace_op("database_store", db);
+    return store_bracket(db, [&] { return write_record(db, key_text, data, length); });
+}
+
+int database_store_all(Database* db, const std::vector<std::pair<std::string, std::string>>& records) {
+    if (!db) return 0;
+    if (records.empty()) return 1;
+    trace_op("database_store", db);
+    return store_bracket(db, [&] {
+        int result = 1;
+        for (const auto& [key, record] : records) {
+            const int one = write_record(db, key, record.data(), static_cast<int>(record.size()));
+            if (one < 0) return -1;
+            result &= one;
+        }
+        return result;
+    });
 }
 
 void database_reset(Database* db) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zk {
@@ -60,6 +61,10 @@ int database_fetch_unknown(Database* db, std::string_view key, std::vector<uint8
 // record length is zero-filled. 1 on success, 0 on error.
 int database_store(Database* db, std::string_view key, const void* data, int length);
 
+// Stores every (key, record) pair in one bracket: they become durable
+// together, for the cost of one store. 1 when all were stored; 0 when one
+// was refused or on an engine error (then none is kept).
+int database_store_all(Database* db, const std::vector<std::pair<std::string, std::string>>& records);
 // Deletes both files and re-creates them empty; exits the program when
 // that fails.
 void database_reset(Database* db);

@@ -2,6 +2,7 @@
 // with Qt by the shell and by a scripted fake in tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace zk {
@@ -15,6 +16,18 @@ struct WindowPlacement {
     bool default_position = true;
     int x = 0, y = 0;
     int width = 480, height = 400;
+};
+
+// What the Downloads window shows: a line per transfer slot and how many
+// requests wait.
+struct DownloadLine {
+    bool active = false;
+    std::string name, state;
+    uint32_t received = 0, length = 0;  // bytes of the body; length 0 while unknown
+};
+struct DownloadsView {
+    DownloadLine lines[3];
+    int waiting = 0;
 };
 
 struct DepthWarningAnswer {
@@ -77,6 +90,10 @@ public:
     virtual void cursor_busy(bool busy) { (void)busy; }
     // Whether the main window is the active window.
     virtual bool main_window_active() { return true; }
+    // The Downloads tool window: shown at (x, y) of the screen or hidden,
+    // and its lines.
+    virtual void downloads_window_show(bool shown, int x, int y) { (void)shown, (void)x, (void)y; }
+    virtual void downloads_window_update(const DownloadsView& view) { (void)view; }
 };
 
 // The port in use. Set once at start-up (the shell's, or a test's fake).

@@ -90,7 +90,7 @@ void welcome() { say(std::string("Welcome to \"") + world_attribute(attr_title) 
 
 // Makes the attributes take effect.
 void apply(bool entering) {
-    if (g_hooks.refresh_seconds) g_hooks.refresh_seconds(static_cast<long>(attribute_number(attr_refresh)) * 60);
+    if (g_hooks.refresh_minutes) g_hooks.refresh_minutes(static_cast<long>(attribute_number(attr_refresh)));
     g.title = world_attribute(attr_title);
     const std::string epoch = world_attribute(attr_cache_epoch);
     g.epoch_changed = g.previous_epoch && *g.previous_epoch != epoch;

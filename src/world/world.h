@@ -106,7 +106,7 @@ constexpr int kCommandWorldOptions = 104;
 struct WorldHooks {
     // Answers true when the art directory changed with the path.
     bool (*object_path)(const std::string& path) = nullptr;
-    void (*refresh_seconds)(long seconds) = nullptr;
+    void (*refresh_minutes)(long minutes) = nullptr;
     void (*backdrop)(const std::string& name) = nullptr;
     void (*ground)(const std::string& name) = nullptr;
     void (*home_page)(const std::string& url) = nullptr;

@@ -13,7 +13,7 @@ std::array<std::optional<std::string>, kAttributeCount> g_stored;
 
 const std::array<std::string, kAttributeCount>& defaults() {
     static const std::array<std::string, kAttributeCount> d = {
-        "Tessaly", "", "", "objects.zelnik.net/zk", "", "480", "", "", "", "", "", "0",
+        "Tessaly", "", "", "", "", "480", "", "", "", "", "", "0",
         "0",       "178", "", "0", "zk", "", "", "", "", "0", ""};
     return d;
 }

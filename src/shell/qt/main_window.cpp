@@ -13,6 +13,7 @@
 #include "core/layout.h"
 #include "core/settings.h"
 #include "app/startup.h"
+#include "art/download.h"
 #include "platform/os.h"
 #include "shell/qt/viewport_widget.h"
 #include "view/frame.h"
@@ -118,6 +119,12 @@ MainWindow::MainWindow(const QString& title) {
     visibility->setCheckable(true);
     visibility->setShortcut(Qt::Key_F2);
     connect(visibility, &QAction::triggered, this, [] { visible_toggle(); });
+
+    QAction* downloads = show->addAction("&Downloads...");
+    downloads->setObjectName("command_123");
+    downloads->setCheckable(true);
+    downloads->setShortcut(Qt::Key_F3);
+    connect(downloads, &QAction::triggered, this, [] { download_toggle(); });
 
     QMenu* options = menuBar()->addMenu("&Options");
     QAction* world = options->addAction("&World...");

@@ -22,6 +22,7 @@
 #include "core/layout.h"
 #include "core/tasks.h"
 #include "net/cgi.h"
+#include "shell/qt/downloads_window.h"
 #include "shell/qt/main_window.h"
 #include "shell/qt/scheduler.h"
 #include "shell/qt/single_instance.h"
@@ -238,6 +239,22 @@ void QtUi::toolbar_press(int command, bool pressed) {
         a->setCheckable(true);
         a->setChecked(pressed);
     }
+}
+
+void QtUi::downloads_window_show(bool shown, int x, int y) {
+    if (!shown) {
+        if (downloads_) downloads_->hide();
+        return;
+    }
+    if (!window_) return;
+    if (!downloads_) downloads_ = new DownloadsWindow(window_);
+    downloads_->move(x, y);
+    downloads_->show();
+    window_->activateWindow();  // the focus stays with the world
+}
+
+void QtUi::downloads_window_update(const DownloadsView& view) {
+    if (downloads_ && downloads_->isVisible()) downloads_->show_view(view);
 }
 
 int QtUi::status_pane_add() {

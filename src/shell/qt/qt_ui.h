@@ -1,6 +1,8 @@
 // The window-system port implemented with Qt.
 #pragma once
 
+#include <QPointer>
+
 #include <map>
 #include <memory>
 
@@ -11,6 +13,7 @@ class QSocketNotifier;
 
 namespace zk {
 
+class DownloadsWindow;
 class MainWindow;
 class Scheduler;
 class SingleInstanceServer;
@@ -48,6 +51,8 @@ public:
     void cursor_hide(bool hidden) override;
     void cursor_busy(bool busy) override;
     bool main_window_active() override;
+    void downloads_window_show(bool shown, int x, int y) override;
+    void downloads_window_update(const DownloadsView& view) override;
 
     MainWindow* main_window() const { return window_; }
 
@@ -59,6 +64,7 @@ private:
     bool quit_requested_ = false;
     bool busy_cursor_ = false;
     std::map<int, QLabel*> panes_;
+    QPointer<DownloadsWindow> downloads_;  // owned by the main window
     int next_pane_ = 1;
 };
 
