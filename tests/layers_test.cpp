@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
@@ -22,25 +23,21 @@ const std::set<std::string> kArtTransport = {"http", "zip", "files", "database",
 // The layer of a path relative to src/, or -1 for a folder the order does not
 // know (which is itself a failure: a new folder must be placed).
 int layer_of(const std::string& relative) {
+    // The server is a program of its own beside start-up; no browser module uses it.
+    static const std::map<std::string, int> kLayers = {
+        {"common", 0}, {"platform", 0}, {"render", 0}, {"isam", 0}, {"core", 1},    {"net", 2},    {"world", 3},
+        {"people", 3}, {"view", 3},     {"sound", 3},  {"upgrade", 3}, {"app", 4}, {"server", 4}};
     const fs::path path(relative);
     auto it = path.begin();
     if (it == path.end()) return -1;
     const std::string folder = it->string();
-    if (folder == "common" || folder == "platform" || folder == "render" || folder == "isam") return 0;
-    if (folder == "core") return 1;
-    if (folder == "net") return 2;
     if (folder == "art") return kArtTransport.count(path.stem().string()) ? 2 : 3;
-    if (folder == "world" || folder == "people" || folder == "view" || folder == "sound" ||
-        folder == "upgrade")
-        return 3;
     if (folder == "shell") {
         ++it;
         return it != path.end() && it->string() == "qt" && ++it != path.end() ? 5 : 3;
     }
-    if (folder == "app") return 4;
-    // The server is a program of its own beside start-up; no browser module uses it.
-    if (folder == "server") return 4;
-    return -1;
+    const auto layer = kLayers.find(folder);
+    return layer == kLayers.end() ? -1 : layer->second;
 }
 
 struct Violation {

@@ -258,12 +258,13 @@ bool download_init() {
     g.table = std::make_unique<KeyedTable>(kBuckets, sizeof(download*));
     g.shown = settings_get_int("show", "downloads") == 1;
     g.art_dir = program_art_root();
-    if (trace()) log_write("download_init");
+    if (log_on(Trace::trace)) log_write("download_init");
     if (ui_present()) ui().menu_check(kCommandDownloads, g.shown);
     return make_directory(program_directory() + "/cache") && make_directory(g.art_dir);
 }
 
 void download_term() {
+    if (log_on(Trace::trace)) log_write("download_term");
     download_reset();
     flush_dates();
     database_close(g.dates);
@@ -275,6 +276,7 @@ void download_term() {
 }
 
 void download_reset() {
+    if (log_on(Trace::trace)) log_write("download_reset");
     ++g.generation;
     if (!g.table) return;
     std::vector<download*> all;
@@ -285,7 +287,6 @@ void download_reset() {
     }
     g.table->clear();
     std::fill(std::begin(g.slots), std::end(g.slots), nullptr);
-    if (trace()) log_write("download_reset");
 }
 
 std::string download_default_path() {

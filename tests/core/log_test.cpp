@@ -3,16 +3,16 @@
 #include <unistd.h>
 
 #include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/log.h"
 #include "core/settings.h"
 #include "support/temp_dir.h"
 
 using namespace zk;
-using zk::test::read_file;
-using zk::test::TempDir;
-using zk::test::write_file;
+using namespace zk::test;
 
 namespace {
 
@@ -40,52 +40,38 @@ protected:
 
 }  // namespace
 
-TEST_F(LogTest, SwitchesAreOnOnlyForOne) {
+TEST_F(LogTest, SwitchesAreOnOnlyForOneAndAllTurnsEveryCategoryOn) {
     switches("trace=1\ntasks=2\ndatabase=yes\nsound=1\n");
     EXPECT_TRUE(log_on(Trace::trace));
     EXPECT_FALSE(log_on(Trace::tasks));
     EXPECT_FALSE(log_on(Trace::database));
     EXPECT_TRUE(log_on(Trace::sound));
     EXPECT_FALSE(log_on(Trace::universe));
-}
-
-TEST_F(LogTest, AllTurnsEveryCategoryOn) {
     switches("all=1\ntrace=0\nchunk=5\n");
     for (int i = 0; i < static_cast<int>(Trace::count); ++i) EXPECT_TRUE(log_on(static_cast<Trace>(i))) << i;
     switches("all=0\n");
     for (int i = 0; i < static_cast<int>(Trace::count); ++i) EXPECT_FALSE(log_on(static_cast<Trace>(i))) << i;
 }
 
-TEST_F(LogTest, LinesHaveTheTickFormAndLongMessagesAreCut) {
+TEST_F(LogTest, LinesHaveTheTickFormLongMessagesAreCutAndANewRunTruncates) {
     log_write("universe_init");
     log_write("download_file (%s, %s)", "a.rwx", "http://x/");
     log_write("%s", std::string(5000, 'z').c_str());
-    std::string text = read_file(dir_.file("zelnik.log"));
-    std::regex line(R"(^ *-?\d{1,10}: (.*)$)");
-    size_t a = 0;
-    int n = 0;
+    const std::string text = read_file(dir_.file("zelnik.log"));
+    ASSERT_TRUE(!text.empty() && text.back() == '\n') << "every line ends with a newline";
+    const std::regex line(R"(^ *-?\d{1,10}: (.*)$)");
     std::vector<std::string> messages;
-    while (a < text.size()) {
-        size_t b = text.find('\n', a);
-        ASSERT_NE(b, std::string::npos) << "every line ends with a newline";
-        std::string l = text.substr(a, b - a);
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(l, m, line)) << l.substr(0, 80);
         messages.push_back(m[1]);
-        a = b + 1;
-        ++n;
     }
-    ASSERT_EQ(n, 3);
-    EXPECT_EQ(messages[0], "universe_init");
-    EXPECT_EQ(messages[1], "download_file (a.rwx, http://x/)");
-    EXPECT_EQ(messages[2], std::string(1023, 'z'));
-}
-
-TEST_F(LogTest, ANewRunTruncatesTheLog) {
-    log_write("first run");
-    log_close();  // as if the process ended
+    EXPECT_EQ(messages, (std::vector<std::string>{"universe_init", "download_file (a.rwx, http://x/)",
+                                                  std::string(1023, 'z')}));
+    // A new run truncates the log.
+    log_close();
     log_write("second run");
-    std::string text = read_file(dir_.file("zelnik.log"));
-    EXPECT_EQ(text.find("first run"), std::string::npos);
-    EXPECT_NE(text.find("second run"), std::string::npos);
+    EXPECT_EQ(read_file(dir_.file("zelnik.log")).find("universe_init"), std::string::npos);
+    EXPECT_NE(read_file(dir_.file("zelnik.log")).find("second run"), std::string::npos);
 }

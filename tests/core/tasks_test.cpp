@@ -28,16 +28,12 @@ int g_activated = 0, g_deactivated = 0;
 
 Task g_table[kTaskCount];
 
-void bind_table() {
-    for (Task& t : g_table) t = {nullptr, [] {}};
-    g_table[0] = {"tick", tick_read};
-    tasks_bind(g_table);
-}
-
 }  // namespace
 
 TEST(Tasks, TickIsReadOncePerPass) {
-    bind_table();
+    for (Task& t : g_table) t = {nullptr, [] {}};
+    g_table[0] = {"tick", tick_read};
+    tasks_bind(g_table);
     tick_read();
     uint32_t first = tick_now();
     usleep(20000);
@@ -57,7 +53,7 @@ TEST(Tasks, TimerEventsNeverNestPasses) {
     EXPECT_EQ(g_passes, 2);
 }
 
-TEST(Tasks, FatalBoxSuspendsPasses) {
+TEST(Tasks, AFatalBoxOrADragSuspendsPassesAndActivationSetsThePeriod) {
     g_passes = 0;
     tasks_set_fatal_box(true);
     EXPECT_FALSE(tasks_timer_event(counting_pass));
@@ -72,9 +68,8 @@ TEST(Tasks, FatalBoxSuspendsPasses) {
     EXPECT_TRUE(tasks_timer_event(counting_pass));
     EXPECT_EQ(g_passes, 2);
     task_hooks() = {};
-}
 
-TEST(Tasks, ActivationSetsThePeriodAndTheInactiveFlag) {
+    // Activation sets the period and the inactive flag.
     EXPECT_EQ(tasks_activation_changed(false), 1000);
     EXPECT_TRUE(app_inactive());
     EXPECT_EQ(tasks_activation_changed(true), 0);

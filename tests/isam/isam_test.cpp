@@ -15,9 +15,7 @@
 #include "support/temp_dir.h"
 
 using namespace zk;
-using zk::test::read_file;
-using zk::test::TempDir;
-using zk::test::write_file;
+using namespace zk::test;
 
 namespace {
 
@@ -63,15 +61,22 @@ protected:
     static int rows(const std::string& file) {
         sqlite3* db = nullptr;
         int count = -1;
-        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            sqlite3_stmt* s = nullptr;
-            if (sqlite3_prepare_v2(db, "SELECT count(*) FROM records", -1, &s, nullptr) == SQLITE_OK &&
-                sqlite3_step(s) == SQLITE_ROW)
-                count = sqlite3_column_int(s, 0);
-            sqlite3_finalize(s);
-        }
+        const auto read = [](void* out, int, char** row, char**) {
+            *static_cast<int*>(out) = atoi(row[0]);
+            return 0;
+        };
+        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK)
+            sqlite3_exec(db, "SELECT count(*) FROM records", read, &count, nullptr);
         sqlite3_close(db);
         return count;
+    }
+    // Runs `statements` on a file through a connection of its own.
+    static int sql(const std::string& file, const std::string& statements) {
+        sqlite3* db = nullptr;
+        int rc = sqlite3_open(file.c_str(), &db);
+        if (rc == SQLITE_OK) rc = sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        return rc;
     }
     std::vector<std::string> listing() const {
         std::vector<std::string> names;
@@ -227,19 +232,14 @@ TEST_F(IsamTest, FileNumbersAndExclusiveOpening) {
     EXPECT_EQ(isam_init(64, kFiles, 4), isam_err_in_use);
 }
 
-TEST_F(IsamTest, OpeningWithTheWrongKindOfRecordsIsRefused) {
-    make_pair("m", 1);
-    ASSERT_EQ(isam_close_file(0, 0), 0);
-    EXPECT_EQ(isam_open_file(0, path("m.dat").c_str(), kFixed), isam_err_not_engine_file);
-    EXPECT_EQ(isam_open_file(0, path("m.dat").c_str(), kVar), 0);
-    EXPECT_EQ(isam_open_file(2, path("missing.dat").c_str(), kVar), isam_err_open);
-    EXPECT_EQ(isam_open_file(2, dir_.path().c_str(), kVar), isam_err_open);
-}
-
 TEST_F(IsamTest, FilesThatAreNotOursGiveErrorsNeverCrashes) {
     make_pair("good", 300);
     isam_close_file(0, 0);
     isam_close_file(1, 0);
+    EXPECT_EQ(isam_open_file(0, path("good.dat").c_str(), kFixed), isam_err_not_engine_file);  // the wrong kind
+    EXPECT_EQ(isam_open_file(2, path("missing.dat").c_str(), kVar), isam_err_open);
+    EXPECT_EQ(isam_open_file(2, dir_.path().c_str(), kVar), isam_err_open);
+    EXPECT_EQ(isam_open_file(0, path("good.dat").c_str(), kVar), 0);
     const std::string good = read_file(path("good.idx"));
     ASSERT_GT(good.size(), 8192u);
 
@@ -269,27 +269,18 @@ TEST_F(IsamTest, FilesThatAreNotOursGiveErrorsNeverCrashes) {
 
     // SQLite files of other programs: another schema, or a journal mode
     // that keeps side files.
-    for (const char* sql : {"CREATE TABLE records(a, b)", "PRAGMA journal_mode=WAL; CREATE TABLE t(x)"}) {
+    for (const std::string schema : {"CREATE TABLE records(a, b)", "PRAGMA journal_mode=WAL; CREATE TABLE t(x)"}) {
         std::filesystem::remove(path("other.db"));
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(path("other.db").c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, "PRAGMA application_id=1514471424", nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-        EXPECT_EQ(isam_open_file(2, path("other.db").c_str(), kVar), isam_err_not_engine_file) << sql;
-        EXPECT_FALSE(std::filesystem::exists(path("other.db-wal"))) << sql;
-        EXPECT_FALSE(std::filesystem::exists(path("other.db-shm"))) << sql;
+        ASSERT_EQ(sql(path("other.db"), schema + "; PRAGMA application_id=1514471424"), SQLITE_OK);
+        EXPECT_EQ(isam_open_file(2, path("other.db").c_str(), kVar), isam_err_not_engine_file) << schema;
+        EXPECT_FALSE(std::filesystem::exists(path("other.db-wal"))) << schema;
+        EXPECT_FALSE(std::filesystem::exists(path("other.db-shm"))) << schema;
     }
     // A data file of the earlier format, whose records do not name their
     // key: refused, so that its owner makes it anew.
-    sqlite3* old = nullptr;
-    ASSERT_EQ(sqlite3_open(path("old.dat").c_str(), &old), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(old,
-                           "CREATE TABLE records(pos INTEGER PRIMARY KEY, body BLOB NOT NULL);"
-                           "PRAGMA application_id=1514422272",  // a data file growing by 16384
-                           nullptr, nullptr, nullptr),
+    ASSERT_EQ(sql(path("old.dat"), "CREATE TABLE records(pos INTEGER PRIMARY KEY, body BLOB NOT NULL);"
+                                   "PRAGMA application_id=1514422272"),  // a data file growing by 16384
               SQLITE_OK);
-    sqlite3_close(old);
     EXPECT_EQ(isam_open_file(2, path("old.dat").c_str(), kVar), isam_err_not_engine_file);
 }
 
@@ -453,12 +444,9 @@ TEST_F(IsamTest, ARecordAnswersOnlyToItsOwnKey) {
     // number, empty.
     isam_close_file(0, 0);
     for (const char* stored : {"x'6b'", "zeroblob(5000)", "CAST(x'6b30000000000000' AS TEXT)", "7", "x''"}) {
-        sqlite3* raw = nullptr;
-        ASSERT_EQ(sqlite3_open(path("own.dat").c_str(), &raw), SQLITE_OK);
-        const std::string sql = std::string("UPDATE records SET owner=") + stored + " WHERE pos=" +
-                                std::to_string(isam_get_key(1, k0.data()));
-        ASSERT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << stored;
-        sqlite3_close(raw);
+        const std::string update = std::string("UPDATE records SET owner=") + stored + " WHERE pos=" +
+                                   std::to_string(isam_get_key(1, k0.data()));
+        ASSERT_EQ(sql(path("own.dat"), update), SQLITE_OK) << stored;
         ASSERT_EQ(isam_open_file(0, path("own.dat").c_str(), kVar), 0);
         EXPECT_EQ(isam_vdata_length(0, isam_get_key(1, k0.data()), own(k0)), 0u) << stored;
         EXPECT_EQ(isam_error(), isam_err_read) << stored;

@@ -7,14 +7,8 @@
 #include "platform/profile.h"
 #include "support/temp_dir.h"
 
-using zk::profile_edit;
-using zk::profile_lookup;
-using zk::profile_read;
-using zk::profile_read_int;
-using zk::profile_write;
-using zk::test::read_file;
-using zk::test::TempDir;
-using zk::test::write_file;
+using namespace zk;
+using namespace zk::test;
 
 namespace {
 
@@ -25,39 +19,31 @@ std::string get(std::string_view text, const char* section, const char* key) {
 
 }  // namespace
 
-TEST(Profile, SectionsAndKeysMatchWithoutCase) {
-    const char* text = "[Layout]\nMain_X = 12 \n[DEBUG]\nall=1\n";
-    EXPECT_EQ(get(text, "layout", "main_x"), "12");
-    EXPECT_EQ(get(text, "LAYOUT", "MAIN_X"), "12");
-    EXPECT_EQ(get(text, "debug", "ALL"), "1");
-    EXPECT_EQ(get(text, "debug", "main_x"), "<missing>") << "keys belong to their own section";
-    EXPECT_EQ(get(text, "nosuch", "all"), "<missing>");
-}
-
-TEST(Profile, OddFilesReadSensibly) {
-    // No trailing newline.
-    EXPECT_EQ(get("[a]\nk=v", "a", "k"), "v");
-    // CRLF line ends do not leak into values.
-    EXPECT_EQ(get("[a]\r\nk=v\r\nj=w\r\n", "a", "j"), "w");
-    // Duplicate sections: the first occurrence of the key wins, and keys of
-    // a later occurrence are still found.
-    const char* dup = "[a]\nk=1\n[b]\nk=2\n[a]\nk=3\nz=9\n";
-    EXPECT_EQ(get(dup, "a", "k"), "1");
-    EXPECT_EQ(get(dup, "a", "z"), "9");
-    // Keys before any section, comments, blank and junk lines.
-    EXPECT_EQ(get("k=0\n; comment\n\n[a]\njunk line\n;k=2\nk=1\n", "a", "k"), "1");
-    // A value may contain '=' and be empty.
-    EXPECT_EQ(get("[a]\nurl=http://x/?a=b\nempty=\n", "a", "url"), "http://x/?a=b");
-    EXPECT_EQ(get("[a]\nurl=http://x/?a=b\nempty=\n", "a", "empty"), "");
-    // A header without its closing bracket still names the section.
-    EXPECT_EQ(get("[a\nk=v\n", "a", "k"), "v");
-    // Very long lines.
-    std::string longline = "[a]\nk=" + std::string(100000, 'x') + "\nj=2\n";
+TEST(Profile, KeysAreFoundWithoutCaseInOddFiles) {
+    const std::string dup = "[a]\nk=1\n[b]\nk=2\n[a]\nk=3\nz=9\n", url = "[a]\nurl=http://x/?a=b\nempty=\n";
+    const std::string longline = "[a]\nk=" + std::string(100000, 'x') + "\nj=2\n";
+    const struct {
+        std::string text;
+        const char *section, *key;
+        std::string want;
+    } cases[] = {
+        {"[Layout]\nMain_X = 12 \n[DEBUG]\nall=1\n", "LAYOUT", "main_x", "12"},
+        {"[Layout]\nMain_X = 12 \n[DEBUG]\nall=1\n", "debug", "ALL", "1"},
+        {"[Layout]\nMain_X = 12 \n[DEBUG]\nall=1\n", "debug", "main_x", "<missing>"},  // another section's
+        {"[Layout]\nMain_X = 12 \n[DEBUG]\nall=1\n", "nosuch", "all", "<missing>"},
+        {"[a]\nk=v", "a", "k", "v"},                    // no trailing newline
+        {"[a]\r\nk=v\r\nj=w\r\n", "a", "j", "w"},        // CRLF line ends do not leak into values
+        {dup, "a", "k", "1"},                          // duplicate sections: the first occurrence wins,
+        {dup, "a", "z", "9"},                          // and a later one's keys are still found
+        {"k=0\n; comment\n\n[a]\njunk line\n;k=2\nk=1\n", "a", "k", "1"},
+        {url, "a", "url", "http://x/?a=b"},
+        {url, "a", "empty", ""},
+        {"[a\nk=v\n", "a", "k", "v"},                  // a header without its closing bracket
+        {longline, "a", "j", "2"},
+        {std::string("\x00\xff[a]\x01\n[a]\nk=\x00v\n", 15), "a", "k", std::string("\x00v", 2)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(get(c.text, c.section, c.key), c.want) << c.text.substr(0, 30);
     EXPECT_EQ(get(longline, "a", "k").size(), 100000u);
-    EXPECT_EQ(get(longline, "a", "j"), "2");
-    // Binary garbage and NUL bytes do not derail reading.
-    std::string junk("\x00\xff[a]\x01\n[a]\nk=\x00v\n", 15);
-    EXPECT_EQ(get(junk, "a", "k"), std::string("\x00v", 2));
 }
 
 TEST(Profile, EditChangesOneLineAndKeepsTheRest) {
@@ -93,7 +79,7 @@ TEST(Profile, ReadsIntegersLikeThePlatformDid) {
     EXPECT_EQ(profile_read_int(dir.file("none.ini"), "d", "a", -1), -1);
 }
 
-TEST(Profile, WritesReachTheFileAndKeepItsContent) {
+TEST(Profile, WritesReachTheFileAndKeepItsContentOrFailWithoutDamage) {
     TempDir dir;
     std::string path = dir.file("zelnik.ini");
     write_file(path, "# keep me\n[start]\nworld=zk\n");
@@ -112,15 +98,9 @@ TEST(Profile, WritesReachTheFileAndKeepItsContent) {
     // Writing creates a missing file.
     ASSERT_TRUE(profile_write(dir.file("new.ini"), "a", "b", "c"));
     EXPECT_EQ(read_file(dir.file("new.ini")), "[a]\nb=c\n");
-}
-
-TEST(Profile, UnwritableOrUnreadableFilesFailWithoutDamage) {
-    TempDir dir;
-    // A directory where the file should be.
+    // A directory where the file should be, and a file in a missing directory.
     ASSERT_EQ(mkdir(dir.file("ini").c_str(), 0755), 0);
-    std::string v;
     EXPECT_FALSE(profile_read(dir.file("ini"), "a", "b", v));
     EXPECT_FALSE(profile_write(dir.file("ini"), "a", "b", "c"));
-    // A file in a directory that does not exist.
     EXPECT_FALSE(profile_write(dir.file("no/such/zelnik.ini"), "a", "b", "c"));
 }

@@ -80,10 +80,11 @@ protected:
         clumps_.push_back(c);
         return c;
     }
-    void draw() {
+    void draw(RwRaster* overlay = nullptr) {
         ASSERT_TRUE(rw_camera_begin_update(camera_));
         rw_camera_clear(camera_);
         rw_camera_render(camera_, scene_);
+        if (overlay) rw_camera_add_overlay(camera_, overlay, 100, 100);
         rw_camera_end_update(camera_);
         image_.reset(device_.read_image(*camera_));
         ASSERT_TRUE(image_);
@@ -96,10 +97,7 @@ protected:
     RwScene* scene_ = nullptr;
     RwCamera* camera_ = nullptr;
     std::vector<RwClump*> clumps_;
-    struct Free {
-        void operator()(RwRaster* r) const { rw_raster_destroy(r); }
-    };
-    std::unique_ptr<RwRaster, Free> image_;
+    std::unique_ptr<RwRaster, void (*)(RwRaster*)> image_{nullptr, rw_raster_destroy};
 };
 
 ::testing::AssertionResult near(RwRgba c, int r, int g, int b) {
@@ -110,8 +108,8 @@ protected:
                                          << ") want (" << r << "," << g << "," << b << ")";
 }
 
-TEST_F(Pixels, BackgroundLitFaceAndMaskedHole) {
-    add(test::kMaskedBox, {0, 0, 5});
+TEST_F(Pixels, MaskedBoxIsLitAndRebuiltOnlyWhenItChanges) {
+    RwClump* box = add(test::kMaskedBox, {0, 0, 5});
     draw();
     EXPECT_TRUE(near(at(3, 3), 0, 0, 178));
     EXPECT_TRUE(near(at(156, 116), 0, 0, 178));
@@ -123,39 +121,37 @@ TEST_F(Pixels, BackgroundLitFaceAndMaskedHole) {
     // background shows.
     EXPECT_TRUE(near(at(80, 60), 0, 0, 178));
     // Through the front hole, beside the back hole: the inside of the back face.
-    RwRgba inside = at(71, 60);
-    EXPECT_FALSE(near(inside, 0, 0, 178));
+    EXPECT_FALSE(near(at(71, 60), 0, 0, 178));
+
+    const int64_t built = device_.rebuilds();
+    draw();
+    rw_clump_transform(box, matrix_translation(0.5f, 0, 5));  // moving is no rebuild
+    draw();
+    EXPECT_EQ(device_.rebuilds(), built);
+    rw_polygon_set_texture(box, 0, nullptr);
+    draw();
+    EXPECT_EQ(device_.rebuilds(), built + 1);
+    // The untextured front face now shows the material's white.
+    EXPECT_TRUE(near(at(88, 60), 184, 184, 184));
 }
 
 TEST_F(Pixels, FigureClumpsShowTheirOwnColoursAndHidingRemovesThem) {
     RwClump* fig = add(test::kFigure, {0, -0.5f, 3});
     draw();
     // Body (red) below the centre, head (green) above it, sign (blue) on the body.
-    RwRgba body = at(80, 95), head = at(80, 31), sign = at(80, 60);
-    EXPECT_GT(body.r, 100);
-    EXPECT_LT(body.g, 20);
-    EXPECT_GT(head.g, 100);
-    EXPECT_LT(head.r, 20);
-    EXPECT_GT(sign.b, 100);
-    EXPECT_LT(sign.r, 20);
+    EXPECT_TRUE(near(at(80, 95), 166, 0, 0));
+    EXPECT_TRUE(near(at(80, 31), 0, 166, 0));
+    EXPECT_TRUE(near(at(80, 60), 0, 0, 166));
     rw_clump_hide(fig->children[0]);
     draw();
     EXPECT_TRUE(near(at(80, 31), 0, 0, 178));
-    EXPECT_GT(at(80, 95).r, 100);
+    EXPECT_TRUE(near(at(80, 95), 166, 0, 0));
     rw_scene_remove_clump(fig);
     draw();
     EXPECT_TRUE(near(at(80, 95), 0, 0, 178));
-}
-
-TEST_F(Pixels, ProtosAndPrimitivesAreDrawn) {
+    // Prototypes and primitives: the sphere at the origin, a little below the centre.
     add(test::kProtos, {0, -0.5f, 4});
     draw();
-    int drawn = 0;
-    for (int y = 0; y < 120; y += 2)
-        for (int x = 0; x < 160; x += 2)
-            if (!near(at(x, y), 0, 0, 178)) ++drawn;
-    EXPECT_GT(drawn, 30);
-    // The sphere at the clump's origin, a little below the view's centre.
     EXPECT_FALSE(near(at(80, 70), 0, 0, 178));
     EXPECT_TRUE(near(at(80, 20), 0, 0, 178));
     EXPECT_GE(device_.draw_calls(), 2);
@@ -179,8 +175,6 @@ TEST_F(Pixels, TextureFrameChangesWhenTheClockAdvances) {
     draw();
     EXPECT_TRUE(near(at(80, 60), 0, 255, 0));
     EXPECT_EQ(device_.uploads(), uploads + 1);
-    draw();
-    EXPECT_EQ(device_.uploads(), uploads + 1);
 }
 
 TEST_F(Pixels, FacetLightingIsFlatAndVertexLightingSmooth) {
@@ -201,38 +195,16 @@ TEST_F(Pixels, FacetLightingIsFlatAndVertexLightingSmooth) {
     EXPECT_GT(smooth, facet * 2) << facet << " " << smooth;
 }
 
-TEST_F(Pixels, BuffersAreRebuiltOnlyWhenAClumpChanges) {
-    RwClump* box = add(test::kMaskedBox, {0, 0, 5});
-    draw();
-    const int64_t built = device_.rebuilds();
-    draw();
-    rw_clump_transform(box, matrix_translation(0.5f, 0, 5));  // moving is no rebuild
-    draw();
-    EXPECT_EQ(device_.rebuilds(), built);
-    rw_polygon_set_texture(box, 0, nullptr);
-    draw();
-    EXPECT_EQ(device_.rebuilds(), built + 1);
-    // The untextured front face now shows the material's white.
-    EXPECT_TRUE(near(at(88, 60), 184, 184, 184));
-}
-
 TEST_F(Pixels, BackdropOverlayAndPresent) {
     RwRaster* sky = rw_raster_create(64, 16, 8);
     sky->palette[0] = {255, 255, 0, 255};
     sky->palette[1] = {0, 255, 255, 255};
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 64; ++x) sky->pixels[y * 64 + x] = x < 32 ? 0 : 1;
+    for (size_t i = 0; i < sky->pixels.size(); ++i) sky->pixels[i] = i % 64 < 32 ? 0 : 1;
     rw_camera_set_backdrop(camera_, sky);
     rw_camera_set_backdrop_rect(camera_, 0, 10, 160, 16);
-    rw_camera_set_backdrop_offset(camera_, 0, 0);
     RwRaster* label = rw_raster_create(10, 10, 32);
     std::fill(label->pixels.begin(), label->pixels.end(), 255);
-    ASSERT_TRUE(rw_camera_begin_update(camera_));
-    rw_camera_clear(camera_);
-    rw_camera_render(camera_, scene_);
-    rw_camera_add_overlay(camera_, label, 100, 100);
-    rw_camera_end_update(camera_);
-    image_.reset(device_.read_image(*camera_));
+    draw(label);
     EXPECT_TRUE(near(at(5, 15), 255, 255, 0));     // wraps: columns 0..31 yellow
     EXPECT_TRUE(near(at(40, 15), 0, 255, 255));
     EXPECT_TRUE(near(at(70, 15), 255, 255, 0));    // 64..95 is the raster again
@@ -259,9 +231,6 @@ TEST_F(Pixels, BackdropOverlayAndPresent) {
     glBindFramebuffer(GL_FRAMEBUFFER, fbo);
     glReadPixels(5, 120 - 1 - 15, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);
     EXPECT_TRUE(near({px[0], px[1], px[2], 255}, 0, 255, 255));
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glDeleteFramebuffers(1, &fbo);
-    glDeleteTextures(1, &tex);
     rw_camera_set_backdrop(camera_, nullptr);
     rw_raster_destroy(sky);
 }

@@ -97,18 +97,6 @@ ClumpEnd
 ModelEnd
 )";
 
-// An 8-bit raster filled with one colour per frame-sized band, or a checker.
-inline RwRaster* solid_raster(int w, int h, RwRgba c) {
-    RwRaster* r = rw_raster_create(w, h, 32);
-    for (int i = 0; i < w * h; ++i) {
-        r->pixels[size_t(i) * 4 + 0] = c.r;
-        r->pixels[size_t(i) * 4 + 1] = c.g;
-        r->pixels[size_t(i) * 4 + 2] = c.b;
-        r->pixels[size_t(i) * 4 + 3] = 255;
-    }
-    return r;
-}
-
 // Writes the textures the shapes use into `dir`: "crate" (left half red,
 // right half green, 8 x 8), "cratem" (black centre: a hole), and "film"
 // (3 frames of 4 x 4: red, green, blue).

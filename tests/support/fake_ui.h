@@ -28,20 +28,43 @@ public:
     int loops_run = 0;
     int quits = 0;
 
-    void stop_box(const std::string& caption, const std::string& text) override;
+    void stop_box(const std::string& caption, const std::string& text) override { boxes.push_back({caption, text}); }
     int screen_width() override { return width; }
     int screen_height() override { return height; }
     int screen_depth() override { return depth; }
-    bool main_window_create(const std::string& title, const WindowPlacement& p) override;
-    void main_window_show(bool maximized) override;
-    bool main_window_geometry(WindowRect& rect) override;
+    bool main_window_create(const std::string& t, const WindowPlacement& p) override {
+        title = created_title = t;
+        placement = p;
+        window_created = true;
+        return true;
+    }
+    void main_window_show(bool maximized) override {
+        window_shown = true;
+        window_maximized = maximized;
+    }
+    bool main_window_geometry(WindowRect& rect) override {
+        if (window_created) rect = {placement.x, placement.y, placement.width, placement.height};
+        return window_created;
+    }
     void main_window_destroy() override { window_created = false; }
-    bool toolbar_create(bool shown) override;
+    bool toolbar_create(bool shown) override {
+        toolbar_shown = shown;
+        return true;
+    }
     void main_window_set_title(const std::string& t) override { title = t; }
-    DepthWarningAnswer depth_warning(const std::string& title, const std::string& text) override;
-    bool instance_hand_over(const std::string& dir, const std::string& command_line) override;
+    DepthWarningAnswer depth_warning(const std::string&, const std::string& text) override {
+        depth_warnings.push_back(text);
+        return depth_answer;
+    }
+    bool instance_hand_over(const std::string&, const std::string& command_line) override {
+        if (running_instance) handed_over = command_line;
+        return running_instance;
+    }
     void instance_listen(const std::string&) override {}
-    int run_loop() override;
+    int run_loop() override {
+        ++loops_run;
+        return 0;
+    }
     void quit_loop() override { ++quits; }
 
     std::string title;          // the window's title now

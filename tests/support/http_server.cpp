@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <sstream>
 
 namespace zk::test {
 
@@ -18,50 +19,38 @@ namespace {
 
 constexpr size_t kMaxHead = 65536;
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool parse_head(const std::string& head, HttpRequestSeen& req) {
-    size_t eol = head.find("\r\n");
-    std::string line = head.substr(0, eol);
-    size_t a = line.find(' ');
-    size_t b = line.rfind(' ');
+    std::istringstream in(head);
+    std::string line;
+    std::getline(in, line);
+    const size_t a = line.find(' '), b = line.rfind(' ');
     if (a == std::string::npos || b == a) return false;
     req.method = line.substr(0, a);
     req.target = line.substr(a + 1, b - a - 1);
-    size_t pos = eol + 2;
-    while (pos < head.size()) {
-        size_t end = head.find("\r\n", pos);
-        if (end == std::string::npos) end = head.size();
-        std::string h = head.substr(pos, end - pos);
-        size_t colon = h.find(':');
-        if (colon != std::string::npos) {
-            std::string value = h.substr(colon + 1);
-            value.erase(0, value.find_first_not_of(' '));
-            req.headers[lower(h.substr(0, colon))] = value;
-        }
-        pos = end + 2;
+    while (std::getline(in, line)) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon), value = line.substr(colon + 1);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        value.erase(0, value.find_first_not_of(' '));
+        if (!value.empty() && value.back() == '\r') value.pop_back();
+        req.headers[name] = value;
     }
     return true;
 }
 
 }  // namespace
 
-bool HttpConn::send(const char* data, size_t length) {
-    while (length > 0) {
+bool HttpConn::send(std::string_view bytes) {
+    while (!bytes.empty()) {
         if (server_.stopping_.load()) return false;
-        ssize_t n = ::send(fd_, data, length, MSG_NOSIGNAL);
+        ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
-        data += n;
-        length -= static_cast<size_t>(n);
+        bytes.remove_prefix(static_cast<size_t>(n));
     }
     return true;
 }
-
-bool HttpConn::send(const std::string& bytes) { return send(bytes.data(), bytes.size()); }
 
 bool HttpConn::peer_gone() {
     pollfd p{fd_, POLLIN, 0};

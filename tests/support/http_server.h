@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -31,8 +32,7 @@ class HttpServer;
 class HttpConn {
 public:
     // False once the peer is gone or the server stops.
-    bool send(const std::string& bytes);
-    bool send(const char* data, size_t length);
+    bool send(std::string_view bytes);
     // Ends the connection after this response.
     void close() { closing_ = true; }
     // Sends nothing more until the peer hangs up or the server stops.
@@ -66,7 +66,6 @@ public:
 
     // Releases handlers waiting in wait_gate.
     void set_gate(int value);
-    int gate() const { return gate_.load(); }
 
     // Closes the listening socket and every connection; joins the threads.
     void stop();

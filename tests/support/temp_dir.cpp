@@ -31,4 +31,11 @@ void write_file(const std::string& path, const std::string& content) {
     out << content;
 }
 
+std::vector<std::string> log_messages(const std::string& path) {
+    std::vector<std::string> out;
+    std::istringstream log(read_file(path));
+    for (std::string line; std::getline(log, line);) out.push_back(line.substr(line.find(": ") + 2));
+    return out;
+}
+
 }  // namespace zk::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zk::test {
 
@@ -21,5 +22,7 @@ private:
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
+// The messages of the program's log at `path`, one a line, without their ticks.
+std::vector<std::string> log_messages(const std::string& path);
 
 }  // namespace zk::test

@@ -1,8 +1,7 @@
-// The collision test: the polygon-cube intersection, the direction rule,
-// the box for busy figures, the ground, and "bump" once per touch.
+// Collision of the user's box with figures and the ground, and "bump" once per touch.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -13,48 +12,30 @@
 namespace zk {
 namespace {
 
-using test::make_box;
-using test::make_floor;
-using test::make_wall;
+using namespace test;
 
-TEST(PolygonCube, CornersEdgesAndPiercingPlanes) {
-    // A corner inside.
-    const RwV3 inside[3] = {{0.1f, 0.1f, 0.1f}, {3, 0, 0}, {0, 3, 0}};
-    EXPECT_TRUE(collision_polygon_hits_cube(inside, 3));
-    // Wholly beyond one face.
-    const RwV3 beyond[3] = {{0.6f, -2, -2}, {0.7f, 2, -2}, {0.6f, 0, 2}};
-    EXPECT_FALSE(collision_polygon_hits_cube(beyond, 3));
-    // Every corner outside, but an edge runs through the cube.
-    const RwV3 edge[3] = {{-2, 0, 0}, {2, 0.1f, 0}, {0, 5, 5}};
-    EXPECT_TRUE(collision_polygon_hits_cube(edge, 3));
-    // A large square through the middle: corners and edges all outside, so
-    // only the diagonal through its plane finds it.
-    const RwV3 slab[4] = {{-3, 0.2f, -3}, {-3, 0.2f, 3}, {3, 0.2f, 3}, {3, 0.2f, -3}};
-    EXPECT_TRUE(collision_polygon_hits_cube(slab, 4));
-    // A triangle that cuts past a corner of the cube without touching it:
-    // no face separates it, the corner bevel does.
-    const RwV3 past_corner[3] = {{1.6f, 0, 0}, {0, 1.6f, 0}, {0, 0, 1.6f}};
-    EXPECT_FALSE(collision_polygon_hits_cube(past_corner, 3));
-    const RwV3 at_corner[3] = {{1.4f, 0, 0}, {0, 1.4f, 0}, {0, 0, 1.4f}};
-    EXPECT_TRUE(collision_polygon_hits_cube(at_corner, 3));
-    // A ring-shaped (concave) polygon whose hole holds the cube... is not
-    // representable; a square with the cube beside it is a miss.
-    const RwV3 beside[4] = {{0.7f, 0, -3}, {0.7f, 0, 3}, {3, 0, 3}, {3, 0, -3}};
-    EXPECT_FALSE(collision_polygon_hits_cube(beside, 4));
-}
-
-TEST(PolygonCube, DamagedPolygonsNeverTouch) {
-    const RwV3 two[2] = {{0, 0, 0}, {0.1f, 0, 0}};
-    EXPECT_FALSE(collision_polygon_hits_cube(two, 2));
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const RwV3 stray[3] = {{nan, 0, 0}, {0, nan, 0}, {0, 0, nan}};
-    EXPECT_FALSE(collision_polygon_hits_cube(stray, 3));
-    const float inf = std::numeric_limits<float>::infinity();
-    const RwV3 endless[3] = {{-inf, 0, 0}, {inf, 0, 0}, {0, 0, 1}};
-    EXPECT_FALSE(collision_polygon_hits_cube(endless, 3));
-    // Collinear points outside: no crash, no hit.
-    const RwV3 line[3] = {{2, 2, 2}, {3, 3, 3}, {4, 4, 4}};
-    EXPECT_FALSE(collision_polygon_hits_cube(line, 3));
+TEST(PolygonCube, CornersEdgesPiercingPlanesAndDamage) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const struct {
+        const char* what;
+        std::vector<RwV3> p;
+        bool hits;
+    } cases[] = {
+        {"a corner inside", {{0.1f, 0.1f, 0.1f}, {3, 0, 0}, {0, 3, 0}}, true},
+        {"wholly beyond one face", {{0.6f, -2, -2}, {0.7f, 2, -2}, {0.6f, 0, 2}}, false},
+        {"corners outside, an edge through", {{-2, 0, 0}, {2, 0.1f, 0}, {0, 5, 5}}, true},
+        // Corners and edges all outside: only the diagonal through its plane finds it.
+        {"a large square through the middle", {{-3, 0.2f, -3}, {-3, 0.2f, 3}, {3, 0.2f, 3}, {3, 0.2f, -3}}, true},
+        // No face separates it; the corner bevel does.
+        {"past a corner", {{1.6f, 0, 0}, {0, 1.6f, 0}, {0, 0, 1.6f}}, false},
+        {"at a corner", {{1.4f, 0, 0}, {0, 1.4f, 0}, {0, 0, 1.4f}}, true},
+        {"a square beside", {{0.7f, 0, -3}, {0.7f, 0, 3}, {3, 0, 3}, {3, 0, -3}}, false},
+        {"two points", {{0, 0, 0}, {0.1f, 0, 0}}, false},
+        {"not a number", {{nan, 0, 0}, {0, nan, 0}, {0, 0, nan}}, false},
+        {"endless", {{-inf, 0, 0}, {inf, 0, 0}, {0, 0, 1}}, false},
+        {"collinear outside", {{2, 2, 2}, {3, 3, 3}, {4, 4, 4}}, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(collision_polygon_hits_cube(c.p.data(), c.p.size()), c.hits) << c.what;
 }
 
 TEST(Figure, ABoxStopsFromEverySideButNotWhenLeaving) {
@@ -91,7 +72,7 @@ TEST(Figure, TheBoxIsTallAsTheModelAndNeverLowerThan005) {
 
 TEST(Figure, ChildClumpsArePlacedByTheirTransforms) {
     auto parent = make_box(50, 50, 50, 51, 51, 51);
-    auto child = make_wall(-1, 1, 0, 1, 0, 0);
+    auto child = make_wall(-1, 1, 0, 1, 0);
     rw_clump_transform(child.get(), matrix_translation(0, 0, 0.02f));
     rw_clump_add_child(parent.get(), child.release());
     EXPECT_TRUE(collision_figure_hits(parent.get(), 0, 0, 0, 0.2f, {0, 0, 1}));
@@ -100,26 +81,18 @@ TEST(Figure, ChildClumpsArePlacedByTheirTransforms) {
     EXPECT_TRUE(collision_figure_hits(parent.get(), 0, 0, 1, 0.2f, {0, 0, 1}));
 }
 
-TEST(Figure, MoreThan64VerticesIsTestedAsItsBoundingBox) {
+TEST(Figure, MoreThan64VerticesIsTestedAsItsBoundingBoxAndBadIndicesAreSkipped) {
     // One small triangle far off; the other vertices reach around the user.
-    auto build = [](int vertices) {
-        test::ClumpPtr c(rw_clump_create());
-        c->materials.emplace_back();
-        const RwV3 pts[3] = {{5, 0, 5}, {5.1f, 0, 5}, {5, 0.1f, 5}};
-        for (const RwV3& p : pts) c->vertices.push_back({p, 0, 0});
-        RwPolygon tri;
-        tri.v = {0, 1, 2};
-        c->polygons.push_back(tri);
-        while (static_cast<int>(c->vertices.size()) < vertices) c->vertices.push_back({{-5, -1, 0.02f}, 0, 0});
-        return c;
+    auto build = [](size_t vertices) {
+        std::vector<RwV3> corners = {{5, 0, 5}, {5.1f, 0, 5}, {5, 0.1f, 5}};
+        corners.resize(vertices, {-5, -1, 0.02f});
+        return test::make_clump(corners, {{0, 1, 2}});
     };
     auto small = build(64), busy = build(65);
     EXPECT_FALSE(collision_figure_hits(small.get(), 0, 0, 0, 0.2f, {0, 0, 1}));
     EXPECT_TRUE(collision_figure_hits(busy.get(), 0, 0, 0, 0.2f, {0, 0, 1}));
     EXPECT_FALSE(collision_figure_hits(busy.get(), 0, 0, 0, 0.2f, {0, 0, -1}));
-}
-
-TEST(Figure, BadPolygonIndicesAreSkipped) {
+    // A polygon with a bad index is skipped.
     auto wall = make_wall(-1, 1, 0, 1, 0.02f);
     wall->polygons[0].v[2] = 999;
     EXPECT_FALSE(collision_figure_hits(wall.get(), 0, 0, 0, 0.2f, {0, 0, 1}));
@@ -141,61 +114,49 @@ protected:
     int test_at(double z, RwV3 v = {0, 0, 1}) {
         return collision_test_items(items.data(), items.size(), 0, 0, z, v, 0.2f);
     }
-    static std::vector<object*> bumps;
+    // An object shown as a wall across the way at `z`.
+    object* wall_at(float z, bool solid) {
+        object* o = &objects.emplace_back();
+        o->solid = solid;
+        items.push_back({o, clumps.emplace_back(make_wall(-1, 1, 0, 1, z)).get()});
+        return o;
+    }
+    static inline std::vector<object*> bumps;
     std::vector<CollisionItem> items;
+    std::deque<object> objects;
+    std::vector<test::ClumpPtr> clumps;
 };
-std::vector<object*> Bump::bumps;
 
-TEST_F(Bump, ANonSolidObjectFiresOnceUntilLeft) {
-    object ghost;
-    ghost.solid = false;
-    auto wall = make_wall(-1, 1, 0, 1, 0.5f);
-    items.push_back({&ghost, wall.get()});
+TEST_F(Bump, ANonSolidObjectFiresOnceUntilLeftAndTwoTakeTurns) {
+    object* ghost = wall_at(0.5f, false);
     EXPECT_EQ(test_at(0.48), 0);  // passes through
     EXPECT_EQ(test_at(0.49), 0);
     EXPECT_EQ(test_at(0.5), 0);
     EXPECT_EQ(bumps.size(), 1u);
-    EXPECT_EQ(collision_last_bumped(), &ghost);
+    EXPECT_EQ(collision_last_bumped(), ghost);
     EXPECT_EQ(test_at(0.7), 0);  // left it
     EXPECT_EQ(collision_last_bumped(), nullptr);
     EXPECT_EQ(test_at(0.49), 0);
     EXPECT_EQ(bumps.size(), 2u);
+    // Two objects take turns.
+    object* other = wall_at(1.5f, false);
+    for (double z : {1.49, 1.49, 0.49}) test_at(z);
+    EXPECT_EQ(bumps, (std::vector<object*>{ghost, ghost, other, ghost}));
 }
 
 TEST_F(Bump, ASolidObjectBlocksAndFiresOncePerTouch) {
-    object stone;
-    auto wall = make_wall(-1, 1, 0, 1, 0.5f);
-    items.push_back({&stone, wall.get()});
+    object* stone = wall_at(0.5f, true);
     EXPECT_EQ(test_at(0.49), 1);
     EXPECT_EQ(test_at(0.49), 1);
     EXPECT_EQ(bumps.size(), 1u);
     // Clearing the flag lets the user through.
-    stone.solid = false;
+    stone->solid = false;
     EXPECT_EQ(test_at(0.49), 0);
     EXPECT_EQ(bumps.size(), 1u);
 }
 
-TEST_F(Bump, TwoObjectsTakeTurns) {
-    object a, b;
-    a.solid = b.solid = false;
-    auto wa = make_wall(-1, 1, 0, 1, 0.5f), wb = make_wall(-1, 1, 0, 1, 1.5f);
-    items.push_back({&a, wa.get()});
-    items.push_back({&b, wb.get()});
-    test_at(0.49);
-    test_at(1.49);
-    test_at(1.49);
-    test_at(0.49);
-    ASSERT_EQ(bumps.size(), 3u);
-    EXPECT_EQ(bumps[0], &a);
-    EXPECT_EQ(bumps[1], &b);
-    EXPECT_EQ(bumps[2], &a);
-}
-
 TEST_F(Bump, DuringAnAutomaticMoveOrAfterAnInterruptionTheFirstTouchBlocks) {
-    object ghost;
-    ghost.solid = false;
-    auto wall = make_wall(-1, 1, 0, 1, 0.5f);
-    items.push_back({&ghost, wall.get()});
+    wall_at(0.5f, false);
     static bool gliding;
     gliding = true;
     collision_hooks().automatic_move = [] { return gliding; };
@@ -213,12 +174,9 @@ TEST_F(Bump, DuringAnAutomaticMoveOrAfterAnInterruptionTheFirstTouchBlocks) {
 }
 
 TEST_F(Bump, TheGroundBlocksFirstAndFiresNothing) {
-    object ghost;
-    ghost.solid = false;
     auto ground = make_floor(0, -0.01f, 0, 50);
-    auto wall = make_wall(-1, 1, -1, 1, 0.01f);
     items.push_back({nullptr, ground.get()});
-    items.push_back({&ghost, wall.get()});
+    wall_at(0.01f, false);
     // The ground sits 0.01 below zero and is met as if it were at zero.
     EXPECT_EQ(collision_test_items(items.data(), items.size(), 0, 0.0, 0, {0, -1, 0.2f}, 0.2f), 1);
     EXPECT_TRUE(bumps.empty());

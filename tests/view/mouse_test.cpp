@@ -28,9 +28,8 @@ protected:
         focus_drop();
     }
     test::ScopedFakeUi ui_;
-    static object* under;
+    static inline object* under = nullptr;
 };
-object* Pointer::under = nullptr;
 
 TEST_F(Pointer, MoverModeHidesTheCursorAtTheCentreAndReadsItsOffset) {
     EXPECT_FALSE(mouse_is_mover());
@@ -61,6 +60,14 @@ TEST_F(Pointer, MoverModeHidesTheCursorAtTheCentreAndReadsItsOffset) {
     EXPECT_EQ(t, 0);
     ui_.fake.active = true;
 
+    // Losing activation gives the cursor back until the window is active again.
+    mouse_deactivate();
+    EXPECT_FALSE(ui_.fake.cursor_hidden);
+    EXPECT_EQ(ui_.fake.cursor_x, 30);
+    mouse_activate();
+    EXPECT_TRUE(ui_.fake.cursor_hidden);
+    EXPECT_TRUE(mouse_is_mover());
+
     mouse_as_picker();
     EXPECT_FALSE(ui_.fake.cursor_hidden);
     EXPECT_EQ(ui_.fake.cursor_x, 30);
@@ -68,18 +75,7 @@ TEST_F(Pointer, MoverModeHidesTheCursorAtTheCentreAndReadsItsOffset) {
     EXPECT_FALSE(ui_.fake.toolbar_pressed[kCommandMouseMover]);
 }
 
-TEST_F(Pointer, LosingActivationGivesTheCursorBack) {
-    ui_.fake.cursor_x = 5, ui_.fake.cursor_y = 6;
-    mouse_as_mover();
-    mouse_deactivate();
-    EXPECT_FALSE(ui_.fake.cursor_hidden);
-    EXPECT_EQ(ui_.fake.cursor_x, 5);
-    mouse_activate();
-    EXPECT_TRUE(ui_.fake.cursor_hidden);
-    EXPECT_TRUE(mouse_is_mover());
-}
-
-TEST_F(Pointer, TheTipAppearsAfterHalfASecondOnOneObject) {
+TEST_F(Pointer, TheTipAppearsAfterHalfASecondOnOneDescribedObjectInPickerMode) {
     object sign;
     sign.description = "Welcome to the lagoon";
     under = &sign;
@@ -102,56 +98,44 @@ TEST_F(Pointer, TheTipAppearsAfterHalfASecondOnOneObject) {
     EXPECT_TRUE(focus_tip().shown);
     EXPECT_EQ(focus_tip().left, 110);
 
-    // Another object starts the wait again; none drops the tip.
+    // Another object starts the wait again, and its tip stays inside the
+    // view; none drops the tip.
     object other;
-    other.description = "x";
+    other.description = std::string(60, 'w');
     under = &other;
-    ui_.fake.cursor_x = 130;
+    ui_.fake.cursor_x = 395, ui_.fake.cursor_y = 295;
     focus_step(1700);
     EXPECT_FALSE(focus_tip().shown);
-    EXPECT_EQ(focus_tip().text, "x");
-    under = nullptr;
-    focus_step(1800);
-    EXPECT_EQ(focus_tip().text, "");
-}
-
-TEST_F(Pointer, NoTipWithoutADescriptionInMoverModeOrWhileEditing) {
-    object plain;
-    under = &plain;
-    focus_step(1000);
-    focus_step(2000);
-    EXPECT_FALSE(focus_tip().shown);
-
-    object sign;
-    sign.description = "hello";
-    under = &sign;
-    focus_step(3000);
-    mouse_as_mover();
-    focus_step(4000);
-    EXPECT_FALSE(focus_tip().shown);
-    mouse_as_picker();
-
-    static bool editing;
-    editing = true;
-    focus_hooks().editing = [] { return editing; };
-    focus_step(5000);
-    focus_step(6000);
-    EXPECT_FALSE(focus_tip().shown);
-    EXPECT_EQ(focus_tip().text, "");
-}
-
-TEST_F(Pointer, TheTipStaysInsideTheView) {
-    object sign;
-    sign.description = std::string(60, 'w');
-    under = &sign;
-    ui_.fake.cursor_x = 395, ui_.fake.cursor_y = 295;
-    focus_step(1000);
-    focus_step(2000);
+    EXPECT_EQ(focus_tip().text, other.description);
+    focus_step(2300);
     ASSERT_TRUE(focus_tip().shown);
     EXPECT_LE(focus_tip().left + focus_tip().width + 3, 400);
     EXPECT_LE(focus_tip().top + focus_tip().height + 1, 300);
     EXPECT_GE(focus_tip().left, 0);
     EXPECT_GE(focus_tip().top, 0);
+    under = nullptr;
+    focus_step(2400);
+    EXPECT_EQ(focus_tip().text, "");
+
+    // No tip without a description, in mover mode or while editing.
+    object plain;
+    under = &plain;
+    focus_step(3000);
+    focus_step(4000);
+    EXPECT_FALSE(focus_tip().shown);
+    under = &sign;
+    focus_step(5000);
+    mouse_as_mover();
+    focus_step(6000);
+    EXPECT_FALSE(focus_tip().shown);
+    mouse_as_picker();
+    static bool editing;
+    editing = true;
+    focus_hooks().editing = [] { return editing; };
+    focus_step(7000);
+    focus_step(8000);
+    EXPECT_FALSE(focus_tip().shown);
+    EXPECT_EQ(focus_tip().text, "");
 }
 
 }  // namespace
