@@ -77,6 +77,11 @@ struct State {
     // once a second. Losing them to a crash only means asking again.
     std::map<std::string, std::string> pending[2];
     std::chrono::steady_clock::time_point flushed;
+    // The window's place, held while it is dragged: each write syncs the
+    // settings file, so it is written at most once a second and at the end.
+    bool place_held = false;
+    int place_x = 0, place_y = 0;
+    std::chrono::steady_clock::time_point placed;
 };
 State g;
 
@@ -222,6 +227,15 @@ uint32_t read_limit(const char* key, uint32_t fallback) {
     return v < 0 ? 0 : static_cast<uint32_t>(v);
 }
 
+void write_place(bool now) {
+    const auto t = std::chrono::steady_clock::now();
+    if (!g.place_held || (!now && t - g.placed < std::chrono::seconds(1))) return;
+    settings_put_int("layout", "download_x", g.place_x);
+    settings_put_int("layout", "download_y", g.place_y);
+    g.place_held = false;
+    g.placed = t;
+}
+
 void show_window() {
     int x = settings_get_int("layout", "download_x");
     int y = settings_get_int("layout", "download_y");
@@ -265,6 +279,7 @@ bool download_init() {
 
 void download_term() {
     if (log_on(Trace::trace)) log_write("download_term");
+    write_place(true);
     download_reset();
     flush_dates();
     database_close(g.dates);
@@ -412,6 +427,7 @@ void download_update() {
     const size_t pending = g.pending[0].size() + g.pending[1].size();
     if (pending >= 256 || (pending > 0 && std::chrono::steady_clock::now() - g.flushed >= std::chrono::seconds(1)))
         flush_dates();
+    write_place(false);
     if (g.shown && ui_present()) {
         if (!g.window_made) show_window();
         paint_window();
@@ -435,8 +451,10 @@ void download_toggle() {
 bool download_window_shown() { return g.shown; }
 
 void download_window_moved(int x, int y) {
-    settings_put_int("layout", "download_x", x);
-    settings_put_int("layout", "download_y", y);
+    g.place_held = true;
+    g.place_x = x;
+    g.place_y = y;
+    write_place(false);
 }
 
 void dloptions_init() {

@@ -195,6 +195,15 @@ TEST_F(Download, AUrlOverItsLimitIsStoppedAtItsHeaders) {
     EXPECT_EQ(small.body, "body of /pics/small.jpg");
 }
 
+TEST_F(Download, TheWindowsPlaceIsWrittenAtMostOnceASecondAndAtTheEnd) {
+    for (int x = 0; x < 50; ++x) download_window_moved(x, 7);
+    EXPECT_EQ(settings_get_int("layout", "download_x"), 0) << "a drag rewrote the settings file each step";
+    download_term();
+    EXPECT_EQ(settings_get_int("layout", "download_x"), 49);
+    EXPECT_EQ(settings_get_int("layout", "download_y"), 7);
+    ASSERT_TRUE(download_init());
+}
+
 TEST_F(Download, ObjectPathsNeverLeaveTheArtCache) {
     const std::filesystem::path root = std::filesystem::path(dir.path()) / "cache" / "art";
     for (const char* path : {"..", "../../etc", "a/../../b", "/abs", "host\\..\\..\\x", ".", "h:80/.."}) {
