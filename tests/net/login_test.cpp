@@ -5,9 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 #include "app/startup.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -45,11 +42,11 @@ protected:
         ASSERT_EQ(citizens_.add("Bert", "pass2", "bert@example.org") > 0, true);
     }
     // Settings of the browser, then its universe connection.
-    void browser(const std::string& settings) {
+    void browser(const std::string& settings, const std::string& host = "127.0.0.1") {
         old_ = getcwd(nullptr, 0);
         ASSERT_EQ(chdir(dir_.path().c_str()), 0);
         write_file(dir_.file("zelnik.ini"),
-                   "[universe]\nhost=127.0.0.1\nport=" + std::to_string(server_->port()) + "\n" + settings);
+                   "[universe]\nhost=" + host + "\nport=" + std::to_string(server_->port()) + "\n" + settings);
         settings_set_directory(dir_.path());
         startup_bind_hooks();
         log_close();
@@ -58,6 +55,18 @@ protected:
         universe_init();
         about_init();
         identity_clear();
+    }
+    // The browser with Ann stored as its citizen.
+    void stored_ann(const std::string& pass = "pass1") {
+        browser("[citizen]\nname=Ann\n");
+        settings_put_secret("citizen", "pass", pass);
+    }
+    // Runs the universe task until `done` or two seconds pass.
+    static void pump(const std::function<bool()>& done) {
+        for (int i = 0; i < 400 && !done(); ++i) {
+            universe_update();
+            usleep(5000);
+        }
     }
     void TearDown() override {
         universe_term();
@@ -81,6 +90,13 @@ protected:
     char* old_ = nullptr;
 };
 
+class MandatoryUpgrade : public LoginTest {
+    server::UniverseConfig config() override { return {163, 170, false}; }
+};
+class OptionalUpgrade : public LoginTest {
+    server::UniverseConfig config() override { return {150, 170, true}; }
+};
+
 }  // namespace
 
 TEST_F(LoginTest, AStoredCitizenLogsInWithoutADialog) {
@@ -98,32 +114,29 @@ TEST_F(LoginTest, AStoredCitizenLogsInWithoutADialog) {
     EXPECT_EQ(settings_get_secret("citizen", "pass"), "pass1");
     log_close();
     EXPECT_EQ(read_file(dir_.file("zelnik.ini")).find("pass1"), std::string::npos);
-    EXPECT_EQ(read_file(dir_.file("zelnik.log")).find("pass1"), std::string::npos);
-    EXPECT_NE(read_file(dir_.file("zelnik.log")).find("login_init"), std::string::npos);
+    const std::string log = read_file(dir_.file("zelnik.log"));
+    EXPECT_EQ(log.find("pass1"), std::string::npos);
+    EXPECT_NE(log.find("login_init"), std::string::npos);
+    EXPECT_NE(log.find("Sending universe message: code 30, length 11\n"), std::string::npos);
 }
 
 TEST_F(LoginTest, AWrongPasswordOpensTheLoginDialogWithItsReason) {
-    browser("[citizen]\nname=Ann\n");
-    settings_put_secret("citizen", "pass", "wrong");
-    std::string status;
+    stored_ann("wrong");
     dialogs_.fake.login_script = [&](LoginController& c) {
-        status = c.initial_status();
+        EXPECT_EQ(c.initial_status(), "The password you gave is incorrect.");
         EXPECT_EQ(c.initial_name(), "Ann");
         DialogStep again = c.ok("Ann", "still wrong");
         EXPECT_FALSE(again.close);
         EXPECT_EQ(again.status, "The password you gave is incorrect.");
-        DialogStep nobody = c.ok("Nobody", "pass1");
-        EXPECT_EQ(nobody.status, "There is no citizen with the name \"Nobody\"");
+        EXPECT_EQ(c.ok("Nobody", "pass1").status, "There is no citizen with the name \"Nobody\"");
         return c.ok("Ann", "pass1").close ? 0 : 1;
     };
     EXPECT_EQ(login_init(), 0);
-    EXPECT_EQ(status, "The password you gave is incorrect.");
     EXPECT_EQ(identity_name(), "Ann");
 }
 
 TEST_F(LoginTest, LoggingInAsASecondCitizenKeepsTheStoredOne) {
-    browser("[citizen]\nname=Ann\n");
-    settings_put_secret("citizen", "pass", "pass1");
+    stored_ann();
     ASSERT_EQ(login_init(), 0);
     dialogs_.fake.login_script = [](LoginController& c) { return c.ok("Bert", "pass2").close ? 0 : 1; };
     EXPECT_EQ(login(), 0);
@@ -133,27 +146,18 @@ TEST_F(LoginTest, LoggingInAsASecondCitizenKeepsTheStoredOne) {
 }
 
 TEST_F(LoginTest, TouristNamesAreCheckedInOrder) {
-    EXPECT_EQ(login_tourist_name_check(" Ann"), 69);
-    EXPECT_EQ(login_tourist_name_check("Ann "), 70);
-    EXPECT_EQ(login_tourist_name_check("A"), 72);
-    EXPECT_EQ(login_tourist_name_check("Ann  Lee"), 69);
-    EXPECT_EQ(login_tourist_name_check("Ann-Lee"), 68);
-    EXPECT_EQ(login_tourist_name_check("Ann Lee"), 0);
     EXPECT_EQ(login_tourist_name_check("Abcdefghijklmno-"), 0) << "only the first 15 characters count";
-
+    const std::pair<const char*, int> names[] = {
+        {" Ann", 69}, {"Ann ", 70}, {"A", 72}, {"Ann  Lee", 69}, {"Ann-Lee", 68}};
     browser("");
-    std::vector<std::string> said;
     dialogs_.fake.tourist_script = [&](TouristController& c) {
-        for (const char* n : {" Ann", "Ann ", "A", "Ann  Lee", "Ann-Lee"}) said.push_back(c.ok(n).status);
+        for (auto [name, message] : names) {
+            EXPECT_EQ(login_tourist_name_check(name), message) << name;
+            EXPECT_EQ(c.ok(name).status, load_message(message)) << name;
+        }
         return c.ok("Ann Lee").close ? 0 : 1;
     };
     EXPECT_EQ(login_init(), 0);
-    ASSERT_EQ(said.size(), 5u);
-    EXPECT_EQ(said[0], load_message(69));
-    EXPECT_EQ(said[1], load_message(70));
-    EXPECT_EQ(said[2], load_message(72));
-    EXPECT_EQ(said[3], load_message(69));
-    EXPECT_EQ(said[4], load_message(68));
     EXPECT_EQ(identity_name(), "\"Ann Lee\"");
     EXPECT_TRUE(identity_is_tourist());
     EXPECT_EQ(identity_citizen(), 0u);
@@ -162,17 +166,14 @@ TEST_F(LoginTest, TouristNamesAreCheckedInOrder) {
 
 TEST_F(LoginTest, ImmigrationReportsTheServersReasonsAndSetsTheIdentity) {
     browser("");
-    std::string taken, mismatch;
     dialogs_.fake.tourist_script = [](TouristController&) { return kTouristImmigrate; };
     dialogs_.fake.immigration_script = [&](ImmigrationController& c) {
         EXPECT_TRUE(c.ok_enabled());
-        mismatch = c.ok({"Cleo", "pass3", "pass4", "cleo@example.org"}).status;
-        taken = c.ok({"ann", "pass3", "pass3", "cleo@example.org"}).status;
+        EXPECT_EQ(c.ok({"Cleo", "pass3", "pass4", "cleo@example.org"}).status, load_message(153));
+        EXPECT_EQ(c.ok({"ann", "pass3", "pass3", "cleo@example.org"}).status, load_message(75, "ann"));
         return c.ok({"Cleo", "pass3", "pass3", "cleo@example.org"}).close ? 0 : 1;
     };
     EXPECT_EQ(login_init(), 0);
-    EXPECT_EQ(mismatch, load_message(153));
-    EXPECT_EQ(taken, load_message(75, "ann"));
     EXPECT_EQ(identity_name(), "Cleo");
     EXPECT_EQ(identity_citizen(), citizens_.by_name("Cleo")->number) << "the real number, not a stale one";
     EXPECT_EQ(settings_get_string("citizen", "name"), "Cleo");
@@ -180,19 +181,14 @@ TEST_F(LoginTest, ImmigrationReportsTheServersReasonsAndSetsTheIdentity) {
 }
 
 TEST_F(LoginTest, ChangingAttributesFetchesTheAddressFirst) {
-    browser("[citizen]\nname=Ann\n");
-    settings_put_secret("citizen", "pass", "pass1");
+    stored_ann();
     ASSERT_EQ(login_init(), 0);
     dialogs_.fake.immigration_script = [&](ImmigrationController& c) {
         EXPECT_FALSE(c.ok_enabled());
         EXPECT_EQ(c.initial_status(), load_message(136));
         EXPECT_EQ(c.initial_fields().name, "Ann");
         ImmigrationController::Update u;
-        for (int i = 0; i < 300 && !u.changed; ++i) {
-            u = c.poll();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_TRUE(u.changed);
+        EXPECT_TRUE(test::wait_until([&] { return (u = c.poll()).changed; }, 2000));
         EXPECT_TRUE(u.ok_enabled);
         EXPECT_EQ(u.email, "ann@example.org");
         return c.ok({"Annie", "pass9", "pass9", "annie@example.org"}).close ? 0 : 1;
@@ -204,45 +200,30 @@ TEST_F(LoginTest, ChangingAttributesFetchesTheAddressFirst) {
 }
 
 TEST_F(LoginTest, TelegramsGoOutAndComeBackAsAWaitingNotice) {
-    browser("[citizen]\nname=Ann\n");
-    settings_put_secret("citizen", "pass", "pass1");
+    stored_ann();
     ASSERT_EQ(login_init(), 0);
     telegram_init();
     std::string unknown;
     dialogs_.fake.contact_script = [&](ContactController& c) {
         EXPECT_EQ(c.send("Ghost", "hello").status, "");
-        for (int i = 0; i < 300 && unknown.empty(); ++i) {
-            unknown = c.poll();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        test::wait_until([&] { return !(unknown = c.poll()).empty(); }, 2000);
         // To herself, so the notice comes back on this connection.
         c.send("Ann", "Remember the picnic");
-        for (int i = 0; i < 300 && !telegram_waiting(); ++i) {
-            c.poll();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        pump(telegram_waiting);
     };
     telegram_contact();
     EXPECT_EQ(unknown, load_message(58, 3));
     ASSERT_TRUE(telegram_waiting());
     telegram_read();
     EXPECT_FALSE(telegram_waiting());
-    for (int i = 0; i < 300 && dialogs_.fake.telegrams.empty(); ++i) {
-        universe_update();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_EQ(dialogs_.fake.telegrams.size(), 1u);
-    EXPECT_EQ(dialogs_.fake.telegrams[0].first, "Ann");
-    EXPECT_EQ(dialogs_.fake.telegrams[0].second, "Remember the picnic");
+    pump([&] { return !dialogs_.fake.telegrams.empty(); });
+    using Telegram = std::pair<std::string, std::string>;
+    EXPECT_EQ(dialogs_.fake.telegrams, (std::vector<Telegram>{{"Ann", "Remember the picnic"}}));
 }
 
 TEST_F(LoginTest, SkipRunsStandaloneAndCancelEnds) {
     // A universe that cannot be resolved: the user is told and chooses.
-    write_file(dir_.file("x"), "");
-    browser("");
-    universe_term();
-    write_file(dir_.file("zelnik.ini"), "[universe]\nhost=no-such-host.invalid\n");
-    universe_init();
+    browser("", "no-such-host.invalid");
     dialogs_.fake.about_buttons = {AboutButton::none, AboutButton::skip};
     EXPECT_EQ(login_init(), 0);
     ASSERT_EQ(ui_.fake.boxes.size(), 1u);
@@ -254,20 +235,8 @@ TEST_F(LoginTest, SkipRunsStandaloneAndCancelEnds) {
     EXPECT_NE(login_init(), 0);
 }
 
-namespace {
-
-class MandatoryUpgrade : public LoginTest {
-    server::UniverseConfig config() override { return {163, 170, false}; }
-};
-class OptionalUpgrade : public LoginTest {
-    server::UniverseConfig config() override { return {150, 170, true}; }
-};
-
-}  // namespace
-
 TEST_F(MandatoryUpgrade, AnOutdatedBuildMustUpgradeWithoutSkip) {
-    browser("[citizen]\nname=Ann\n");
-    settings_put_secret("citizen", "pass", "pass1");
+    stored_ann();
     // Cancel: the browser ends rather than run an outdated build.
     EXPECT_NE(login_init(), 0);
     const AboutView& v = about_view();
@@ -277,9 +246,8 @@ TEST_F(MandatoryUpgrade, AnOutdatedBuildMustUpgradeWithoutSkip) {
     EXPECT_FALSE(identity_present());
 }
 
-TEST_F(OptionalUpgrade, ANewerBuildIsOfferedAndSkipGoesOn) {
-    browser("[citizen]\nname=Ann\n");
-    settings_put_secret("citizen", "pass", "pass1");
+TEST_F(OptionalUpgrade, ANewerBuildIsOfferedSkipGoesOnAndOkStartsTheUpgradeWithTheBetaKit) {
+    stored_ann();
     dialogs_.fake.about_buttons = {AboutButton::skip};
     EXPECT_EQ(login_init(), 0);
     bool offered = false;
@@ -287,11 +255,8 @@ TEST_F(OptionalUpgrade, ANewerBuildIsOfferedAndSkipGoesOn) {
         if (v.message == load_message(49, product_name()) && v.skip && v.ok) offered = true;
     EXPECT_TRUE(offered);
     EXPECT_EQ(identity_name(), "Ann");
-}
 
-TEST_F(OptionalUpgrade, OkStartsTheUpgradeProgramWithTheBetaKit) {
-    browser("[citizen]\nname=Ann\n");
-    settings_put_secret("citizen", "pass", "pass1");
+    identity_clear();
     // A stand-in upgrade program that records how it was started.
     write_file(dir_.file("upgrade"), "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/upgrade.args\"\n");
     chmod(dir_.file("upgrade").c_str(), 0755);
