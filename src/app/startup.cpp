@@ -95,7 +95,7 @@ const char* init_three_d() {
 // dropped when it goes.
 void bind_object_hooks(bool bound) {
     ObjectHooks& h = object_hooks();
-    h.model_reference = bound ? model_reference : nullptr;
+    h.model_reference = bound ? model_reference_object : nullptr;
     h.model_place = bound ? model_place : nullptr;
     h.model_dereference = bound ? model_dereference : nullptr;
 }
@@ -298,6 +298,7 @@ int terminate(const char* message) {
     avatar_term();
     visible_term();
     model_term();
+    texture_term();
     bind_object_hooks(false);
     sound_term();
     prop_term();
