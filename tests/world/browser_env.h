@@ -1,12 +1,12 @@
-// The browser side of the world tests: a program directory with its
-// settings, an open cell cache, a fake window system that keeps every pane
-// text, and the world-server connection pointed at a test peer through its
-// ports, with a frame clock the test moves by hand.
+// The browser side of the world tests: an open cell cache, a fake window
+// system that keeps every pane text, and the world-server connection's
+// ports pointed at a test peer, with a frame clock the test moves by hand.
 #pragma once
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -28,11 +28,35 @@ namespace zk::test {
 class PaneUi : public FakeUi {
 public:
     std::vector<std::string> pane_history;
+    bool showed(const std::string& text) const {
+        return std::find(pane_history.begin(), pane_history.end(), text) != pane_history.end();
+    }
     void status_pane_set(int pane, const std::string& text) override {
         pane_history.push_back(text);
         FakeUi::status_pane_set(pane, text);
     }
 };
+
+// An object of the cell cache, copied out.
+struct Cached {
+    int number;
+    uint32_t owner;
+    std::string model, action;
+    double x, y, z;
+    float yaw;
+};
+
+// The objects of a cached cell, in cache order.
+inline std::vector<Cached> cached(int16_t x, int16_t z) {
+    std::vector<Cached> out;
+    cell_start(x, z);
+    object* o = nullptr;
+    while (cell_next(&o)) {
+        out.push_back({o->number, o->owner, o->model_name, o->action, o->x, o->y, o->z, o->yaw});
+        object_destroy(o);
+    }
+    return out;
+}
 
 // What the connection told the rest of the program.
 struct Seen {
@@ -40,7 +64,6 @@ struct Seen {
     std::vector<std::string> console;
     int relogins = 0;
     int unable = 0;
-    std::vector<std::string> attribute_calls;
 };
 
 class BrowserEnv {
@@ -53,7 +76,6 @@ public:
     static inline uint32_t address = 0;
     static inline uint16_t port = 0;
     static inline uint32_t citizen = 0x01020304;
-    static inline std::string radius = "25";
     static inline Seen seen;
     // Runs inside the visibility hook (after the record is kept).
     static inline std::function<void(int, int)> on_changed;
@@ -74,7 +96,6 @@ public:
         address = htonl(INADDR_LOOPBACK);
         port = htons(peer_port);
         citizen = 0x01020304;
-        radius = "25";
         seen = Seen{};
         on_changed = nullptr;
         net_offset = 0;
@@ -86,7 +107,7 @@ public:
         p.attributes_known = [] { return known; };
         p.attributes_pending = [] { return pending; };
         p.unable_to_contact = [] { ++seen.unable; };
-        p.attribute = [](int index) { return index == 15 ? radius : std::string("?"); };
+        p.attribute = [](int index) { return std::string(index == 15 ? "25" : "?"); };
         p.position = [](double* px, double* py, double* pz) { *px = x, *py = y, *pz = z; };
         p.citizen = [] { return citizen; };
         p.cell_changed = [](int cx, int cz) {
@@ -122,13 +143,7 @@ public:
     }
 
     // Runs frames for a while regardless.
-    static void frames_for(int ms) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < until) {
-            prop_update();
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
-        }
-    }
+    static void frames_for(int ms) { frames_until([] { return false; }, ms); }
 
     TempDir dir;
     PaneUi ui;

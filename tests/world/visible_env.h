@@ -1,8 +1,7 @@
-// The visibility manager's surroundings for tests and measurements: a
-// program directory with its settings, a real cell cache, placeholder
-// models shown in a scene of their own, a fake window system, and ports
-// that put the frame clock, the load clock, the user and the frame rate in
-// the test's hands.
+// The visibility manager's surroundings for tests and measurements: a real
+// cell cache, placeholder models in a scene of their own, a fake window
+// system, and ports that put the clocks, the user and the frame rate in the
+// test's hands.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +38,7 @@ struct VisibleWorld {
         cell_open(dir.path() + "/cache/property/zk", false);
         model_init();
         // What start-up binds once the model cache is up.
-        object_hooks().model_reference = model_reference;
+        object_hooks().model_reference = model_reference_object;
         object_hooks().model_place = model_place;
         object_hooks().model_dereference = model_dereference;
         scene = rw_scene_create();

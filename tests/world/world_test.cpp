@@ -3,13 +3,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/startup.h"
 #include "core/log.h"
 #include "core/settings.h"
+#include "art/chunk.h"
 #include "art/database.h"
+#include "art/download.h"
 #include "common/pkcipher.h"
 #include "art/zip.h"
 #include "net/login.h"
@@ -24,7 +28,7 @@
 #include "support/fake_ui.h"
 #include "support/server_harness.h"
 #include "support/temp_dir.h"
-#include "world/cell.h"
+#include "world/browser_env.h"
 #include "world/prop.h"
 #include "world/world.h"
 
@@ -35,12 +39,9 @@ using zk::test::write_file;
 namespace {
 
 constexpr uint32_t kOwner = 5;
+const std::string kWelcome = "Switchboard Operator: Welcome to \"Zed Town\"";
 
-int count(const std::string& line) {
-    int n = 0;
-    for (const std::string& l : console_recent()) n += l == line;
-    return n;
-}
+long count(const std::string& line) { return std::count(console_recent().begin(), console_recent().end(), line); }
 
 class WorldEntry : public ::testing::Test {
 protected:
@@ -78,6 +79,8 @@ protected:
     void TearDown() override {
         prop_reset();
         world_term();
+        chunk_term();
+        download_term();
         cell_term();
         universe_term();
         resolve_term();
@@ -98,16 +101,20 @@ protected:
         ASSERT_EQ(worlds_.back()->listen_on("127.0.0.1", 0), "");
         universe_->add_world(name, 0x7F000001, worlds_.back()->port());
     }
-    // Runs the world-server connection until the attributes arrived.
-    bool settle(int ms = 5000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    // Runs the server connections until `done`, for five seconds at most.
+    static bool until(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < end) {
             prop_update();
             universe_update();
-            if (!world_attributes_pending()) return true;
+            if (done()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         return false;
+    }
+    // Until the attributes arrived.
+    static bool settle() {
+        return until([] { return !world_attributes_pending(); });
     }
 
     TempDir dir_;
@@ -123,18 +130,17 @@ protected:
 
 }  // namespace
 
-TEST_F(WorldEntry, BadNamesAnswerOneWithoutTraffic) {
+// The first entry asks the universe and the world; another one shows the
+// cached title and welcome at once, and the world's reply applies what
+// changed meanwhile.
+TEST_F(WorldEntry, EnteringAgainShowsTheCacheAtOnceAndThenTheReply) {
+    // Bad names answer 1 without traffic.
     const uint64_t frames = universe_frames_received();
-    EXPECT_EQ(world_enter("zk.example", 1), 1);
-    EXPECT_EQ(world_enter("host:5670", 1), 1);
-    EXPECT_EQ(world_enter("", 1), 1);
+    for (const char* name : {"zk.example", "host:5670", ""}) EXPECT_EQ(world_enter(name, 1), 1) << name;
     EXPECT_EQ(universe_frames_received(), frames);
-    EXPECT_EQ(world_name(), "");
     EXPECT_EQ(world_enter("atlantis", 1), 27) << "not running";
     EXPECT_EQ(world_name(), "");
-}
 
-TEST_F(WorldEntry, EnteringShowsTheTitleColourAndAWelcome) {
     ASSERT_EQ(world_enter("zk", 1), 0);
     EXPECT_TRUE(world_attributes_pending());
     EXPECT_NE(world_server_address(), 0u);
@@ -142,52 +148,12 @@ TEST_F(WorldEntry, EnteringShowsTheTitleColourAndAWelcome) {
     EXPECT_TRUE(world_attributes_known());
     EXPECT_EQ(world_title(), "Zed Town");
     EXPECT_EQ(ui_.fake.title.rfind("Zed Town at ", 0), 0u) << ui_.fake.title;
-    EXPECT_EQ(count("Switchboard Operator: Welcome to \"Zed Town\""), 1);
+    EXPECT_EQ(count(kWelcome), 1);
     EXPECT_EQ(world_enter("zk", 1), 0) << "the current world again does nothing";
     EXPECT_FALSE(world_attributes_pending());
-}
-
-TEST_F(WorldEntry, ASecondEntryShowsTheCachedTitleAndWelcomesOnce) {
-    ASSERT_EQ(world_enter("zk", 1), 0);
-    ASSERT_TRUE(settle());
-    ASSERT_EQ(world_enter("lagoon", 1), 0);
-    ASSERT_TRUE(settle());
-    const int before = count("Switchboard Operator: Welcome to \"Zed Town\"");
-    EXPECT_EQ(universe_->request_count(24), 2u);
-
-    ASSERT_EQ(world_enter("zk", 1), 0);
-    EXPECT_EQ(universe_->request_count(24), 2u) << "a world is looked up once per run";
-    EXPECT_EQ(world_title(), "Zed Town") << "at once, from the cache";
-    EXPECT_EQ(count("Switchboard Operator: Welcome to \"Zed Town\""), before + 1);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(count("Switchboard Operator: Welcome to \"Zed Town\""), before + 1) << "not again on the reply";
-}
-
-TEST_F(WorldEntry, ARefusedEntryGoesBack) {
-    ASSERT_EQ(world_enter("zk", 1), 0);
-    ASSERT_TRUE(settle());
-    ASSERT_EQ(world_enter("closed", 1), 0);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(count("Switchboard Operator: Sorry, you are not allowed to enter \"closed\""), 1);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(world_name(), "zk") << "back where the user came from";
-}
-
-TEST_F(WorldEntry, AChangedEpochEmptiesTheCellCache) {
-    ASSERT_EQ(world_enter("zk", 1), 0);
-    ASSERT_TRUE(settle());
     ASSERT_EQ(cell_sector_set_timestamp(0, 0, 0x01020304u), 1);
-    ASSERT_EQ(cell_sector_timestamp(0, 0), 0x01020304u);
-    ASSERT_EQ(world_enter("lagoon", 1), 0);
-    ASSERT_TRUE(settle());
-    stores_[0]->set_attributes({{0, "Zed Town"}, {8, "*"}, {19, "epoch-2"}});
-    ASSERT_EQ(world_enter("zk", 1), 0);
-    EXPECT_EQ(cell_sector_timestamp(0, 0), 0x01020304u) << "the cached epoch is still the old one";
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(cell_sector_timestamp(0, 0), 0u) << "the server's new epoch emptied the cache";
-}
 
-TEST_F(WorldEntry, TheObjectPasswordReachesTheZipReader) {
+    // The object password reaches the zip reader.
     std::string ciphered;
     PkCipher cipher(secret_key());
     for (char c : std::string("lanternfish")) ciphered.push_back(static_cast<char>(cipher.encrypt(static_cast<uint8_t>(c))));
@@ -195,11 +161,24 @@ TEST_F(WorldEntry, TheObjectPasswordReachesTheZipReader) {
     ASSERT_EQ(world_enter("lagoon", 1), 0);
     ASSERT_TRUE(settle());
     EXPECT_STREQ(zip_password(), "lanternfish");
-}
 
-TEST_F(WorldEntry, AvatarsAbove250NeedAPublicSpeaker) {
+    stores_[0]->set_attributes({{0, "Zed Town"}, {8, "*"}, {19, "epoch-2"}});
     ASSERT_EQ(world_enter("zk", 1), 0);
+    EXPECT_EQ(universe_->request_count(24), 3u) << "atlantis, zk and lagoon: each looked up once per run";
+    EXPECT_EQ(world_title(), "Zed Town") << "at once, from the cache";
+    EXPECT_EQ(count(kWelcome), 2);
+    EXPECT_EQ(cell_sector_timestamp(0, 0), 0x01020304u) << "the cached epoch is still the old one";
     ASSERT_TRUE(settle());
+    EXPECT_EQ(count(kWelcome), 2) << "not again on the reply";
+    EXPECT_EQ(cell_sector_timestamp(0, 0), 0u) << "the server's new epoch emptied the cache";
+
+    ASSERT_EQ(world_enter("closed", 1), 0);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(count("Switchboard Operator: Sorry, you are not allowed to enter \"closed\""), 1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(world_name(), "zk") << "refused: back where the user came from";
+
+    // Avatars above 250 need a public speaker.
     EXPECT_EQ(world_avatar(), 0);
     world_set_avatar(7);
     EXPECT_EQ(world_avatar(), 7);
@@ -213,20 +192,10 @@ TEST_F(WorldEntry, AWorldCallingItselfByAnotherNameFillsOnlyItsOwnCaches) {
     server::WorldObject planted;
     planted.model = "planted";
     ASSERT_GE(stores_[3]->add(1, 1, planted), 0);
-    auto objects_in_cell = [] {
-        int n = 0;
-        cell_start(1, 1);
-        for (object* o = nullptr; cell_next(&o); ++n) object_destroy(o);
-        return n;
-    };
     ASSERT_EQ(world_enter("evil", 1), 0);
     ASSERT_TRUE(settle());
     ASSERT_EQ(world_title(), "Evil Town");
-    for (int i = 0; i < 2500 && objects_in_cell() == 0; ++i) {
-        prop_update();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_EQ(objects_in_cell(), 1) << "the world's own cell arrived";
+    ASSERT_TRUE(until([] { return test::cached(1, 1).size() == 1; })) << "the world's own cell arrived";
 
     ASSERT_EQ(world_enter("zk", 1), 0);
     EXPECT_EQ(world_name(), "zk");
@@ -234,49 +203,31 @@ TEST_F(WorldEntry, AWorldCallingItselfByAnotherNameFillsOnlyItsOwnCaches) {
     EXPECT_EQ(world_title(), "Tessaly");
     EXPECT_EQ(world_attribute(attr_home_page), "");
     EXPECT_EQ(world_attribute(attr_object_path), attribute_default(attr_object_path));
-    EXPECT_EQ(objects_in_cell(), 0);
+    EXPECT_TRUE(test::cached(1, 1).empty());
     ASSERT_TRUE(settle());
     EXPECT_EQ(world_title(), "Zed Town");
-    EXPECT_EQ(objects_in_cell(), 0);
+    EXPECT_TRUE(test::cached(1, 1).empty());
 }
 
-namespace {
-
-// Pumps the connection until the options window has its answer.
-void wait_ready(WorldOptionsDialog& d) {
-    for (int i = 0; i < 2500 && !d.ready(); ++i) {
-        prop_update();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
-}  // namespace
-
-TEST_F(WorldEntry, OthersSeeTheOptionsReadOnlyWithRightsSummarised) {
-    stores_[1]->set_attributes({{0, "The Lagoon"}, {8, "*"}, {6, "5, 9"}});
-    ASSERT_EQ(world_enter("lagoon", 1), 0);
-    ASSERT_TRUE(settle());
-    WorldOptionsDialog dialog;
-    wait_ready(dialog);
-    ASSERT_TRUE(dialog.ready());
-    EXPECT_EQ(dialog.window_title(), "World Options (read only)");
-    EXPECT_FALSE(dialog.editable());
-    WorldOptionsFields f = dialog.fields();
-    EXPECT_EQ(f.enter, "Everybody");
-    EXPECT_EQ(f.build, "Restricted");
-    EXPECT_EQ(f.eminent_domain, "Nobody");
-    EXPECT_TRUE(dialog.ok(f));
-    EXPECT_FALSE(dialog.sent()) << "a read-only window sends nothing";
-}
-
-TEST_F(WorldEntry, TheOwnerSavesOnlyWhatDiffersFromTheDefaults) {
-    identity_set("Olive", "pw", kOwner);
-    stores_[1]->set_attributes({});
+TEST_F(WorldEntry, OthersSeeTheOptionsReadOnlyAndTheOwnerSavesWhatDiffersFromTheDefaults) {
+    stores_[1]->set_attributes({{0, "The Lagoon"}, {8, "*"}, {6, "* "}});  // not quite everybody
     ASSERT_EQ(world_enter("lagoon", 1), 0);
     ASSERT_TRUE(settle());
     {
         WorldOptionsDialog dialog;
-        wait_ready(dialog);
+        ASSERT_TRUE(until([&] { return dialog.ready(); }));
+        EXPECT_EQ(dialog.window_title(), "World Options (read only)");
+        EXPECT_FALSE(dialog.editable());
+        WorldOptionsFields f = dialog.fields();
+        EXPECT_EQ(f.enter + "|" + f.build + "|" + f.eminent_domain, "Everybody|Restricted|Nobody");
+        EXPECT_TRUE(dialog.ok(f));
+        EXPECT_FALSE(dialog.sent()) << "a read-only window sends nothing";
+    }
+    identity_set("Olive", "pw", kOwner);
+    stores_[1]->set_attributes({});
+    {
+        WorldOptionsDialog dialog;
+        ASSERT_TRUE(until([&] { return dialog.ready(); }));
         ASSERT_TRUE(dialog.editable());
         EXPECT_EQ(dialog.window_title(), "World Options");
         WorldOptionsFields f = dialog.fields();
@@ -286,7 +237,7 @@ TEST_F(WorldEntry, TheOwnerSavesOnlyWhatDiffersFromTheDefaults) {
     }
     ASSERT_TRUE(settle());
     WorldOptionsDialog dialog;
-    wait_ready(dialog);
+    ASSERT_TRUE(until([&] { return dialog.ready(); }));
     WorldOptionsFields f = dialog.fields();
     f.title = "Olive's Lagoon";
     f.enter = "*";
