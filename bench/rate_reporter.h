@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,14 @@ public:
                 rates_[r.run_name.function_name + "/" + r.run_name.args][counter] = x;
             }
         }
+    }
+
+    // "ours  N MB/s   label  M MB/s   ratio R" of two benchmarks' byte rates;
+    // nothing when either did not run.
+    void print_byte_ratio(const char* ours, const char* theirs, const char* label) const {
+        const double a = rate(ours, "bytes_per_second"), b = rate(theirs, "bytes_per_second");
+        if (a <= 0 || b <= 0) return;
+        std::printf("%-22s %8.1f MB/s   %-26s %8.1f MB/s   ratio %.2f\n", ours, a / 1e6, label, b / 1e6, a / b);
     }
 
 private:

@@ -111,15 +111,10 @@ int main(int argc, char** argv) {
     if (zk::http_init() != 0) return 1;
     server();
     RateReporter reporter;
-    auto print = [&](const char* ours, const char* theirs, const char* label) {
-        const double a = reporter.rate(ours, "bytes_per_second"), b = reporter.rate(theirs, "bytes_per_second");
-        if (a <= 0 || b <= 0) return;
-        std::printf("%-22s %8.1f MB/s   %-26s %8.1f MB/s   ratio %.2f\n", ours, a / 1e6, label, b / 1e6, a / b);
-    };
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    print("BM_OurClient", "BM_CurlEasy", "libcurl easy perform");
-    print("BM_OurClient", "BM_CurlEasyKeep", "libcurl, body kept");
-    print("BM_OurClient", "BM_CurlTool", "curl -o /dev/null");
+    reporter.print_byte_ratio("BM_OurClient", "BM_CurlEasy", "libcurl easy perform");
+    reporter.print_byte_ratio("BM_OurClient", "BM_CurlEasyKeep", "libcurl, body kept");
+    reporter.print_byte_ratio("BM_OurClient", "BM_CurlTool", "curl -o /dev/null");
     zk::http_term();
     benchmark::Shutdown();
     return 0;
