@@ -44,6 +44,8 @@ const char kUsage[] =
     "  --objects DIR        the object path trees, one folder per world (default:\n"
     "                       the folder objects beside this program)\n"
     "  --http-port N        object server port (default: the universe port + 10; 0 picks one)\n"
+    "  --object-host H[:P]  worlds send H[:P]/<world> as their object path, for objects\n"
+    "                       served by another web server from the same tree\n"
     "  --demo               run the demo worlds zk and lagoon when no --world is given\n"
     "  --help               this text\n";
 
@@ -97,7 +99,7 @@ int main(int argc, char** argv) {
     using namespace zk::server;
     std::string data, address = "127.0.0.1";
     std::vector<WorldOption> world_options;
-    std::string objects;
+    std::string objects, object_host;
     unsigned long http_port = 0;
     bool http_port_given = false;
     bool demo = false;
@@ -141,6 +143,17 @@ int main(int argc, char** argv) {
                 return 2;
             }
             http_port_given = true;
+        } else if (a == "--object-host") {
+            object_host = value("--object-host");
+            // It becomes part of every world's object path: a host name and port only.
+            const bool plain = !object_host.empty() && object_host.size() <= 200 &&
+                               object_host.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                             "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:") ==
+                                   std::string::npos;
+            if (!plain) {
+                std::fprintf(stderr, "zelnik-server: --object-host takes a host name with an optional :port\n");
+                return 2;
+            }
         } else if (a == "--demo") {
             demo = true;
         } else if (a == "--world") {
@@ -220,7 +233,8 @@ int main(int argc, char** argv) {
         }
         WorldConfig wc;
         wc.name = w.name;
-        wc.object_path = address + ":" + std::to_string(object_server.port()) + "/" + w.name;
+        wc.object_path = (object_host.empty() ? address + ":" + std::to_string(object_server.port()) : object_host) +
+                         "/" + w.name;
         wc.owner = static_cast<uint32_t>(w.owner);
         auto server = std::make_unique<WorldServer>(*store, wc);
         // With a universe on a port the system picked, so are the worlds'

@@ -1,11 +1,15 @@
-// The browser and zelnik-server together: the browser enters the demo world
-// and keys sent to its window walk the user into the next cell and sector.
+// The browser and zelnik-server together: the browser enters the demo world,
+// keys sent to its window walk the user into the next cell and sector, and
+// the world's art comes from a plain web server.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <thread>
 
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -64,4 +68,66 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorldAndWalks) {
     EXPECT_EQ(browser->wait(20000), 0) << browser->err();
     server.signal(SIGTERM);
     EXPECT_EQ(server.wait(10000), 0);
+}
+
+// The demo world's object tree served by a stock web server (Python's): the
+// browser fetches and converts the models from it, and a second start within
+// the refresh interval asks it for nothing.
+TEST(BrowserAndServer, ArtComesFromAnyWebServerAndIsNotAskedForAgain) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
+    std::string python = run_command("command -v python3");
+    if (python.empty()) GTEST_SKIP() << "needs python3 (scripts/install-deps installs it)";
+    python.erase(python.find_last_not_of("\n") + 1);
+    TempDir dir;
+    const std::string server_binary = ZELNIK_SERVER_BINARY;
+    const std::string objects = server_binary.substr(0, server_binary.rfind('/')) + "/objects";
+    Process web(python, {"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", objects}, dir.path(),
+                "web");
+    uint16_t web_port = 0;
+    ASSERT_TRUE(wait_until([&] {
+        const std::string out = web.out();
+        const size_t at = out.find(" port ");
+        if (at != std::string::npos) web_port = static_cast<uint16_t>(std::atoi(out.c_str() + at + 6));
+        return web_port != 0;
+    }, 20000)) << web.err();
+    DemoServer demo = start_demo_server(server_binary, dir.path(), "server",
+                                        {"--object-host", "127.0.0.1:" + std::to_string(web_port)});
+    ASSERT_NE(demo.universe, 0) << demo.process->err();
+    const auto model_requests = [&] {
+        const std::string log = web.err();
+        size_t n = 0;
+        for (size_t at = 0; (at = log.find("\"GET /zk/models/", at)) != std::string::npos; ++at) ++n;
+        return n;
+    };
+    // Requests stop coming once everything near the entry point is fetched.
+    const auto settle = [&] {
+        size_t seen = model_requests();
+        for (int quiet = 0, i = 0; quiet < 15 && i < 300; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            quiet = model_requests() == seen ? quiet + 1 : 0;
+            seen = model_requests();
+        }
+        return seen;
+    };
+    const std::string settings = "[start]\nworld=zk\n[citizen]\ntourist=Visitor\n[debug]\ntrace=1\nchunk=1\n";
+    const std::string art = dir.path() + "/prog/cache/art/127.0.0.1-" + std::to_string(web_port) + "-zk";
+
+    auto browser = start_browser(ZELNIK_BINARY, dir.path(), demo.universe, settings);
+    ASSERT_TRUE(wait_until([&] { return model_requests() > 0; }, 60000)) << web.err() << browser->err();
+    const size_t fetched = settle();
+    EXPECT_TRUE(wait_for_text(dir.path() + "/prog/zelnik.log", "chunk_create complete", 20000));
+    EXPECT_TRUE(std::filesystem::exists(art + "/models.dat"));
+    browser->signal(SIGTERM);
+    ASSERT_EQ(browser->wait(20000), 0) << browser->err();
+
+    browser = start_browser(ZELNIK_BINARY, dir.path(), demo.universe, settings);
+    EXPECT_TRUE(wait_until([&] { return browser->err().find("Welcome to \"zk\"") != std::string::npos; }, 30000))
+        << browser->err();
+    EXPECT_TRUE(wait_for_text(dir.path() + "/prog/zelnik.log", "RwAddClumpToScene", 30000));
+    EXPECT_EQ(settle(), fetched) << web.err();
+    browser->signal(SIGTERM);
+    EXPECT_EQ(browser->wait(20000), 0) << browser->err();
+    web.signal(SIGTERM);
+    demo.process->signal(SIGTERM);
+    EXPECT_EQ(demo.process->wait(10000), 0);
 }

@@ -89,11 +89,12 @@ std::string run_command(const std::string& command) {
     return out;
 }
 
-DemoServer start_demo_server(const std::string& binary, const std::string& dir, const std::string& tag) {
+DemoServer start_demo_server(const std::string& binary, const std::string& dir, const std::string& tag,
+                             const std::vector<std::string>& extra) {
     DemoServer s;
-    s.process = std::make_unique<Process>(
-        binary, std::vector<std::string>{"--data", dir + "/data", "--demo", "--universe-port", "0", "--http-port", "0"},
-        dir, tag);
+    std::vector<std::string> args{"--data", dir + "/data", "--demo", "--universe-port", "0", "--http-port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    s.process = std::make_unique<Process>(binary, args, dir, tag);
     if (wait_until([&] { return port_in_log(s.process->err(), "world lagoon") != 0; }, 20000))
         s.universe = port_in_log(s.process->err(), "universe server");
     return s;

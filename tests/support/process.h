@@ -50,7 +50,8 @@ struct DemoServer {
     std::unique_ptr<Process> process;
     uint16_t universe = 0;
 };
-DemoServer start_demo_server(const std::string& binary, const std::string& dir, const std::string& tag = "server");
+DemoServer start_demo_server(const std::string& binary, const std::string& dir, const std::string& tag = "server",
+                             const std::vector<std::string>& extra = {});
 
 // The browser (`binary`) copied alone into `dir`/prog with a zelnik.ini that
 // points at the universe on `universe_port` and then holds `settings`,
