@@ -43,14 +43,19 @@ zk::test::HttpServer& server() {
     return s;
 }
 
-int g_done = 0;
-void count(void*, int result, const uint8_t*, uint32_t) { g_done += result == zk::kDownloadFetched; }
+int g_done = 0, g_results[3] = {};
+void count(void*, int result, const uint8_t*, uint32_t) {
+    g_done += result == zk::kDownloadFetched;
+    if (result >= 0 && result < 3) ++g_results[result];
+}
 
 void BM_Manager(benchmark::State& state) {
     for (auto _ : state) {
-        g_done = 0;
+        g_done = g_results[0] = g_results[1] = g_results[2] = 0;
         for (int i = 0; i < kFiles; ++i) {
-            zk::download* d = zk::download_file("models", "f" + std::to_string(i), zk::kDownloadModel, count, nullptr);
+            std::string name = "f";
+            name += std::to_string(i);  // ("f" + ... trips a false GCC 12 warning at -O2)
+            zk::download* d = zk::download_file("models", name, zk::kDownloadModel, count, nullptr);
             zk::download_force(d);  // every run fetches
         }
         while (zk::download_count() > 0) {
@@ -58,7 +63,10 @@ void BM_Manager(benchmark::State& state) {
             zk::download_update();
             std::this_thread::yield();
         }
-        if (g_done != kFiles) state.SkipWithError("a download failed");
+        if (g_done != kFiles) {
+            std::fprintf(stderr, "failed %d, fetched %d, up to date %d\n", g_results[0], g_results[1], g_results[2]);
+            state.SkipWithError("a download failed");
+        }
     }
     state.SetItemsProcessed(state.iterations() * kFiles);
 }

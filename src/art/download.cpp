@@ -190,7 +190,10 @@ bool start_next() {
             } else {
                 d->request = http_get_max(d->host.c_str(), d->path.c_str(), date.c_str(), max);
             }
-            if (d->request && http_rc(d->request) == kHttpInProgress) {
+            // A request that already ended (its worker may finish a small
+            // file before we look, or it failed at once) still takes the
+            // slot: collecting reads its result like any other.
+            if (d->request) {
                 g.slots[slot] = d;
             } else if (!finish(d, kDownloadFailed, nullptr, 0)) {
                 return false;
