@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
+#include <QProgressBar>
 #include <QLocalSocket>
 
+#include "art/download.h"
 #include "core/settings.h"
 #include "shell/qt/main_window.h"
 #include "shell/qt/qt_ui.h"
@@ -96,4 +99,39 @@ TEST(SingleInstance, ACommandLineReachesTheRunningInstance) {
     raw.disconnectFromServer();
     ASSERT_TRUE(spin_until([&] { return calls == 2; }, 3000));
     EXPECT_EQ(got.size(), kMaxHandIn);
+}
+
+TEST_F(MainWindowTest, TheDownloadsWindowFollowsItsCommandAndShowsEachTransfer) {
+    ASSERT_TRUE(ui_.main_window_create("Quorvane", WindowPlacement{false, 20, 30, 500, 350}));
+    ui_set_port(&ui_);
+    ASSERT_TRUE(download_init());
+    QAction* item = command(123);
+    ASSERT_TRUE(item);
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_EQ(settings_get_int("show", "downloads"), 1);
+    auto* window = ui_.main_window()->findChild<QWidget*>("downloads_window");
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Downloads");
+
+    DownloadsView view;
+    view.lines[1] = {true, "a-rather-long-texture-name.jpg", "receiving", 2048, 8192};
+    view.waiting = 4;
+    ui_.downloads_window_update(view);
+    const auto* name = window->findChild<QLabel*>("download_name_1");
+    const auto* bar = window->findChild<QProgressBar*>("download_bar_1");
+    ASSERT_TRUE(name && bar);
+    EXPECT_TRUE(name->text().startsWith("a-rather") && name->text().endsWith(":")) << name->text().toStdString();
+    EXPECT_EQ(bar->value() * 4, bar->maximum() - 1) << "a quarter of the body";
+    EXPECT_EQ(window->findChild<QLabel*>("download_waiting")->text(), "4 waiting");
+    EXPECT_FALSE(window->findChild<QProgressBar*>("download_bar_0")->isVisibleTo(window));
+
+    // Closing the window is the same command: hidden, unchecked, remembered.
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_EQ(settings_get_int("show", "downloads"), 0);
+    download_term();
+    ui_set_port(nullptr);
 }
