@@ -90,7 +90,7 @@ bool trace() { return log_on(Trace::download); }
 std::string program_art_root() { return program_directory() + "/cache/art"; }
 
 void release(download* d) {
-    if (trace()) log_write("download: deallocate (%s%s)", d->host.c_str(), d->path.c_str());
+    if (trace()) log_write("download: deallocate (%s/%s)", d->host.c_str(), d->path.c_str());
     if (d->request) http_done(d->request);
     for (download*& s : g.slots)
         if (s == d) s = nullptr;
