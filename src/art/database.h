@@ -63,7 +63,7 @@ int database_store(Database* db, std::string_view key, const void* data, int len
 
 // Stores every (key, record) pair in one bracket: they become durable
 // together, for the cost of one store. 1 when all were stored; 0 when one
-// was refused or on an engine error (then none is kept).
+// was refused (the others are kept) or on an engine error (then none is).
 int database_store_all(Database* db, const std::vector<std::pair<std::string, std::string>>& records);
 // Deletes both files and re-creates them empty; exits the program when
 // that fails.
