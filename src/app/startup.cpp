@@ -105,6 +105,11 @@ void bind_object_hooks(bool bound) {
 // glide (a pending teleport) is under way.
 void bind_self_hooks() {
     collision_hooks().automatic_move = self_gliding;
+    // The user falls onto the ground and is stopped by it only once its
+    // model is in: before, the user would fall through.
+    collision_hooks().ground = [] { return ground_ready() ? static_cast<const RwClump*>(ground_clump()) : nullptr; };
+    self_hooks().world_has_ground = ground_ready;
+    ground_hooks().position = self_position;
     visible_ports().velocity = self_velocity;
     visible_ports().teleport_pending = self_gliding;
 }
@@ -166,6 +171,7 @@ void startup_bind_hooks() {
     world.reset = world_reset;
     world.object_path = download_set_path;
     world.refresh_minutes = download_set_refresh;
+    world.ground = ground_set;
 }
 
 int zelnik_run(const std::string& directory, const std::string& command_line) {
@@ -297,6 +303,7 @@ int terminate(const char* message) {
     trace("terminate");
     avatar_term();
     visible_term();
+    ground_release();
     model_term();
     texture_term();
     bind_object_hooks(false);

@@ -519,6 +519,8 @@ void model_show(model_ref* ref) {
 
 bool model_hidden(const model_ref* ref) { return ref && ref->hidden; }
 
+bool model_ready(const model_ref* ref) { return ref && ref->owner->ready && !ref->pending; }
+
 bool model_height(model_ref* ref, float* height) {
     if (!ref || !ref->owner->ready) return false;
     model* m = ref->owner;

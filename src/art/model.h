@@ -68,6 +68,9 @@ RwClump* model_clump(const model_ref* ref);
 void model_hide(model_ref* ref);
 void model_show(model_ref* ref);
 bool model_hidden(const model_ref* ref);
+// The model is loaded and its reference shows what it will keep showing
+// (no template waits to replace it).
+bool model_ready(const model_ref* ref);
 // The height of the shape (highest minus lowest y), computed once per
 // model. False for a null reference or a model that is not ready.
 bool model_height(model_ref* ref, float* height);

@@ -18,7 +18,6 @@ namespace {
 constexpr size_t kMaxLine = 1024;
 constexpr size_t kMaxText = 255;
 constexpr size_t kMaxFile = 4 * 1024 * 1024;
-constexpr int kObjectPasswordAttribute = 22;
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -137,8 +136,35 @@ std::string demo_encipher_password(std::string_view plain) {
     return out;
 }
 
+namespace {
+
+// The object password and the ground of a demo world, each unless the
+// owner has set one (an owner who cleared the ground keeps it cleared).
+void seed_attributes(WorldStore& store, const std::string& world, DemoSeedResult& result) {
+    for (const DemoWorld& w : kDemoWorlds) {
+        if (w.name != world) continue;
+        auto attrs = store.attributes();
+        bool changed = false;
+        if (!w.object_password.empty() && !attrs.count(attr_object_password)) {
+            attrs[attr_object_password] = demo_encipher_password(w.object_password);
+            changed = true;
+        }
+        if (!w.ground.empty() && !attrs.count(attr_ground)) {
+            attrs[attr_ground] = std::string(w.ground);
+            changed = true;
+        }
+        if (changed && !store.set_attributes(attrs))
+            result.error = "world " + world + ": its attributes could not be stored";
+        return;
+    }
+}
+
+}  // namespace
+
 DemoSeedResult demo_seed(WorldStore& store, const std::string& path, const std::string& world, uint32_t owner) {
     DemoSeedResult result;
+    // Before the objects: a world seeded by an older server gains what it lacks.
+    seed_attributes(store, world, result);
     if (store.object_count() > 0) return result;
     std::string text;
     if (!file_read_all(path, text, kMaxFile)) {
@@ -187,14 +213,6 @@ DemoSeedResult demo_seed(WorldStore& store, const std::string& path, const std::
         return result;
     }
 
-    for (const DemoWorld& w : kDemoWorlds) {
-        if (w.name != world || w.object_password.empty()) continue;
-        auto attrs = store.attributes();
-        if (attrs.count(kObjectPasswordAttribute)) break;
-        attrs[kObjectPasswordAttribute] = demo_encipher_password(w.object_password);
-        if (!store.set_attributes(attrs)) result.error = "world " + world + ": the object password could not be stored";
-        break;
-    }
     server_log("world %s: %ld demo objects from %s, %ld skipped", world.c_str(), result.added, path.c_str(),
                result.skipped);
     return result;

@@ -16,6 +16,7 @@
 #include "art/chunk.h"
 #include "art/database.h"
 #include "art/download.h"
+#include "art/ground.h"
 #include "art/http.h"
 #include "art/texture.h"
 #include "core/settings.h"
@@ -244,6 +245,42 @@ TEST_F(Model, TheFlatSubstituteHasAKeyOfItsOwn) {
     EXPECT_EQ(settings_get_int("advanced", "keep_rwx"), 0);
     EXPECT_EQ(settings_get_int("advanced", "keep_bmp"), 1);
     EXPECT_TRUE(texture_keep_bmp());
+}
+
+// The ground stands in for a world's floor: falling onto it must wait until
+// it is really shown, and it must stay under the user wherever they walk.
+TEST_F(Model, TheGroundIsReadyOnlyWhenShownAndMovesBySector) {
+    publish("models", "grass", test::kFigure);
+    static double user_x = 2.9, user_z = -3.5;
+    ground_hooks().position = [](double* x, double*, double* z) { *x = user_x, *z = user_z; };
+    auto at = [] {
+        const RwV3 p = transform_point(rw_clump_matrix(ground_clump()), RwV3{});
+        return std::pair<float, float>(p.x, p.z);
+    };
+    ground_set("grass");
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(ground_ready()) << "the placeholder is still shown";
+    model_flush();
+    ASSERT_TRUE(ground_ready());
+    EXPECT_EQ(ground_clump()->scene, scene);
+    EXPECT_FLOAT_EQ(top(ground_clump()), figure_top);
+    EXPECT_EQ(at(), std::pair(0.f, -6.f)) << "placed before it loaded, and kept";
+    const struct {
+        double x, z;
+        float ground_x, ground_z;
+    } walk[] = {{2.99, -3.5, 0, -6}, {3.0, -3.5, 6, -6}, {8.99, 2.9, 6, 0}, {-3.01, -9.5, -6, -12}};
+    for (const auto& w : walk) {
+        user_x = w.x, user_z = w.z;
+        ground_update();
+        EXPECT_EQ(at(), std::pair(w.ground_x, w.ground_z)) << w.x << "," << w.z;
+    }
+    RwClump* shown = ground_clump();
+    ground_set("grass");
+    EXPECT_EQ(ground_clump(), shown) << "the same ground is not loaded again";
+    ground_set("");
+    EXPECT_FALSE(ground_clump());
+    EXPECT_FALSE(ground_ready());
+    ground_hooks().position = nullptr;
 }
 
 }  // namespace

@@ -139,10 +139,11 @@ TEST(DemoSeed, FillsAnEmptyWorldOnceAndPlacesObjectsInTheirCells) {
     // Browsers are told about the new cells.
     EXPECT_GT(store.sector_version(0, 0), 0u);
     EXPECT_EQ(decipher(store.attributes()[22]), "lanternfish");
+    EXPECT_EQ(store.attributes()[2], "ground");
     EXPECT_EQ(demo_seed(store, content, "zk", kDemoOwner).added, 0) << "a seeded world is left alone";
 }
 
-TEST(DemoSeed, APasswordTheOwnerSetIsKeptAndOtherWorldsGetNone) {
+TEST(DemoSeed, APasswordAndAGroundTheOwnerSetAreKeptAndOtherWorldsGetNone) {
     const struct {
         std::string world, password, expect;
     } cases[] = {{"lagoon", "mine", "mine"}, {"elsewhere", "", "<none>"}};
@@ -151,10 +152,13 @@ TEST(DemoSeed, APasswordTheOwnerSetIsKeptAndOtherWorldsGetNone) {
         write_file(dir.file("world.txt"), "0 0 0 0 wall\n");
         WorldStore store;
         ASSERT_EQ(store.open(dir.file("w.db")), "");
-        if (!c.password.empty()) store.set_attributes({{22, demo_encipher_password(c.password)}});
+        // The owner of lagoon cleared its ground.
+        if (!c.password.empty()) store.set_attributes({{22, demo_encipher_password(c.password)}, {2, ""}});
         EXPECT_EQ(demo_seed(store, dir.file("world.txt"), c.world, 7).added, 1);
         const auto attrs = store.attributes();
         EXPECT_EQ(attrs.count(22) ? decipher(attrs.at(22)) : "<none>", c.expect) << c.world;
+        EXPECT_EQ(attrs.count(2), c.password.empty() ? 0u : 1u) << c.world;
+        if (attrs.count(2)) EXPECT_EQ(attrs.at(2), "") << c.world;
         EXPECT_EQ(store.find(0, 0, 0)->owner, 7u);
     }
 }

@@ -1,6 +1,6 @@
 // The demo worlds the server can run out of the box, shared by the asset
 // generator (which encrypts one model per world) and the server (which
-// seeds each world's objects and its enciphered object password).
+// seeds each world's objects, its enciphered object password and its ground).
 #pragma once
 
 #include <string_view>
@@ -11,11 +11,12 @@ struct DemoWorld {
     std::string_view name;
     std::string_view object_password;  // the zip password of the world's secret model
     std::string_view secret_model;     // model whose archive member is encrypted
+    std::string_view ground;           // the ground model the world names
 };
 
 inline constexpr DemoWorld kDemoWorlds[] = {
-    {"zk", "lanternfish", "chest"},
-    {"lagoon", "tidepool", "chest"},
+    {"zk", "lanternfish", "chest", "ground"},
+    {"lagoon", "tidepool", "chest", "ground"},
 };
 
 }  // namespace zk::server

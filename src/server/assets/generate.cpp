@@ -105,6 +105,8 @@ std::string generate_demo_objects(const std::string& assets_dir, const std::stri
             if (!models.count(lower_model(o.model))) return content_path + ": no model called " + o.model;
         if (!models.count(std::string(world.secret_model)))
             return "world " + name + ": no model called " + std::string(world.secret_model) + " to encrypt";
+        if (!world.ground.empty() && !models.count(std::string(world.ground)))
+            return "world " + name + ": no model called " + std::string(world.ground) + " for its ground";
 
         const std::string root = out_dir + "/" + name;
         if (!make_directory(root) || !make_directory(root + "/models") || !make_directory(root + "/textures"))
