@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -41,8 +42,24 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorldAndWalks) {
     // The window has the world's title, and the 3D view its sky colour.
     ASSERT_TRUE(wait_until([&] { return title_shows("\"zk at ground zero facing N\""); }, 10000))
         << run_command("xwininfo -root -tree");
-    std::string pixel = run_command("import -window root -crop 1x1+200+200 txt:- 2>/dev/null");
+    std::string pixel = run_command("import -window root -crop 1x1+200+100 txt:- 2>/dev/null");
     EXPECT_NE(pixel.find("(0,0,178)"), std::string::npos) << pixel;
+
+    // The user comes down onto the ground among the world's shapes: the
+    // view holds much more than sky, in many shades (sky and ground alone
+    // are two colours). The shot stays in the test's folder.
+    const std::string shot = dir.file("view.png");
+    const auto view_shows_shapes = [&] {
+        run_command("import -window root -crop 440x300+20+60 +repage " + shot + " 2>/dev/null");
+        // Unique colours, then the share of pixels that are not sky.
+        const std::string stats = run_command("convert " + shot + " -format '%k ' info: 2>/dev/null; convert " + shot +
+                                              " -fill white -opaque 'rgb(0,0,178)' -fill black +opaque white"
+                                              " -format '%[fx:1-mean]' info: 2>/dev/null");
+        int colours = 0;
+        double not_sky = 0;
+        return std::sscanf(stats.c_str(), "%d %lf", &colours, &not_sky) == 2 && colours > 20 && not_sky > 0.3;
+    };
+    EXPECT_TRUE(wait_until(view_shows_shapes, 30000)) << shot;
 
     if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
     // Without a window manager the window takes the keyboard focus itself.
@@ -72,7 +89,7 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorldAndWalks) {
 
 // The demo world's object tree served by a stock web server (Python's): the
 // browser fetches and converts the models from it, and a second start within
-// the refresh interval asks it for nothing.
+// the refresh interval asks it for nothing and converts nothing again.
 TEST(BrowserAndServer, ArtComesFromAnyWebServerAndIsNotAskedForAgain) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
     std::string python = run_command("command -v python3");
@@ -125,6 +142,8 @@ TEST(BrowserAndServer, ArtComesFromAnyWebServerAndIsNotAskedForAgain) {
         << browser->err();
     EXPECT_TRUE(wait_for_text(dir.path() + "/prog/zelnik.log", "RwAddClumpToScene", 30000));
     EXPECT_EQ(settle(), fetched) << web.err();
+    // Every shape came from the chunk store: none was read from its text.
+    EXPECT_FALSE(wait_for_text(dir.path() + "/prog/zelnik.log", "chunk_create: RwReadShape", 100));
     browser->signal(SIGTERM);
     EXPECT_EQ(browser->wait(20000), 0) << browser->err();
     web.signal(SIGTERM);
