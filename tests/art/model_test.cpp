@@ -6,27 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "art/chunk.h"
-#include "art/database.h"
-#include "art/download.h"
 #include "art/ground.h"
-#include "art/http.h"
 #include "art/texture.h"
 #include "core/settings.h"
 #include "render/clump.h"
 #include "render/models.h"
 #include "render/rwx.h"
 #include "server/assets/zip_writer.h"
-#include "support/http_server.h"
-#include "support/process.h"
-#include "support/temp_dir.h"
+
+#include "art_server.h"
 
 namespace zk {
 namespace {
@@ -88,14 +82,10 @@ TEST(ModelText, HeaderAndConverterText) {
 
 float top(const RwClump* c) { return rw_clump_hierarchy_bbox(c).max.y; }
 
-class Model : public ::testing::Test {
+class Model : public test::ArtServer {
 protected:
     void SetUp() override {
-        settings_set_directory(dir.path());
-        test::write_file(dir.file("zelnik.ini"), "[proxy]\n");
-        ASSERT_TRUE(database_init());
-        ASSERT_EQ(http_init(), 0);
-        start();
+        ArtServer::SetUp();
         model_set_scene(scene);
         RwClump* figure = rw_read_shape_text(test::kFigure);
         figure_top = top(figure);
@@ -104,21 +94,16 @@ protected:
     }
     void TearDown() override {
         drop_all();
-        stop();
+        ArtServer::TearDown();
         model_set_scene(nullptr);
         rw_scene_destroy(scene);
-        http_term();
         advanced_apply({});
     }
-    // A program's start and end over the same art directory.
-    void start() {
-        ASSERT_TRUE(download_init());
-        download_set_path(server.host() + "/objects");
-        download_set_refresh(480);
-        chunk_reset();
+    void start() override {
+        ArtServer::start();
         ASSERT_TRUE(model_init());
     }
-    void stop() { model_term(), texture_reset(), chunk_term(), download_term(); }
+    void stop() override { model_term(), ArtServer::stop(); }
     model_ref* ref(const std::string& name, const std::string& d = "models") {
         refs.push_back(model_reference(d, name, nullptr));
         return refs.back();
@@ -126,34 +111,14 @@ protected:
     void drop_all() {
         for (model_ref* r : std::exchange(refs, {})) model_dereference(r);
     }
-    bool settle() {
-        return test::wait_until([] { return http_update(), download_update(), download_count() == 0; }, 10000);
-    }
     void publish(const std::string& d, const std::string& name, const char* shape) {
-        std::lock_guard<std::mutex> hold(lock);
-        files["/objects/" + d + "/" + name + ".zip"] = server::zip_single(name + ".rwx", shape);
-    }
-    std::multiset<std::string> seen() {
-        std::lock_guard<std::mutex> hold(lock);
-        return targets;
-    }
-    void serve(const test::HttpRequestSeen& req, test::HttpConn& conn) {
-        std::lock_guard<std::mutex> hold(lock);
-        targets.insert(req.target);
-        auto it = files.find(req.target);
-        const std::string date = "Last-Modified: Sat, 01 Feb 2025 10:00:00 GMT\r\n";
-        conn.send(it == files.end() ? test::http_response(404, "") : test::http_response(200, it->second, date));
+        ArtServer::publish(d + "/" + name + ".zip", server::zip_single(name + ".rwx", shape));
     }
 
-    test::TempDir dir;
     RwScene* scene = rw_scene_create();
     std::vector<model_ref*> refs;
     float figure_top = 0, figure_height = 0;
     const float placeholder_top = 0.02f;
-    std::mutex lock;
-    std::map<std::string, std::string> files;
-    std::multiset<std::string> targets;
-    test::HttpServer server{[this](const test::HttpRequestSeen& r, test::HttpConn& c) { serve(r, c); }};
 };
 
 TEST_F(Model, NamesShareAnEntryAreCutAndHostileOnesNeverLeave) {

@@ -27,7 +27,7 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorldAndWalks) {
     ASSERT_NE(demo.universe, 0) << demo.process->err();
     Process& server = *demo.process;
     auto browser = start_browser(ZELNIK_BINARY, dir.path(), demo.universe,
-                                 "[start]\nworld=zk\n[citizen]\ntourist=Visitor\n[debug]\ntrace=1\n");
+                                 "[start]\nworld=zk\n[citizen]\ntourist=Visitor\n[debug]\ntrace=1\ntexture=1\n");
 
     // The server sees the whole entry: build check, look-up, attributes, query.
     ASSERT_TRUE(wait_until([&] { return server.err().find("query 0,0") != std::string::npos; }, 60000))
@@ -45,9 +45,10 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorldAndWalks) {
     std::string pixel = run_command("import -window root -crop 1x1+200+100 txt:- 2>/dev/null");
     EXPECT_NE(pixel.find("(0,0,178)"), std::string::npos) << pixel;
 
-    // The user comes down onto the ground among the world's shapes: the
-    // view holds much more than sky, in many shades (sky and ground alone
-    // are two colours). The shot stays in the test's folder.
+    // The user comes down onto the ground among the world's textured
+    // shapes: the view holds much more than sky, in the many shades of
+    // pictures (sky and untextured ground are two colours, the untextured
+    // shapes some dozens). The shot stays in the test's folder.
     const std::string shot = dir.file("view.png");
     const auto view_shows_shapes = [&] {
         run_command("import -window root -crop 440x300+20+60 +repage " + shot + " 2>/dev/null");
@@ -57,9 +58,13 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorldAndWalks) {
                                               " -format '%[fx:1-mean]' info: 2>/dev/null");
         int colours = 0;
         double not_sky = 0;
-        return std::sscanf(stats.c_str(), "%d %lf", &colours, &not_sky) == 2 && colours > 20 && not_sky > 0.3;
+        return std::sscanf(stats.c_str(), "%d %lf", &colours, &not_sky) == 2 && colours > 300 && not_sky > 0.3;
     };
     EXPECT_TRUE(wait_until(view_shows_shapes, 30000)) << shot;
+    // The leaves are cut out by their mask.
+    const std::string trace = dir.file("prog/zelnik.log");
+    EXPECT_TRUE(wait_for_text(trace, "finish_texture (leaves)", 10000));
+    EXPECT_EQ(read_file(trace).find("RwReadMaskRaster failed!"), std::string::npos);
 
     if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
     // Without a window manager the window takes the keyboard focus itself.
