@@ -153,11 +153,20 @@ bool reload(texture* t) {
     return true;
 }
 
+// Another texture shown through the same mask still needs its picture.
+bool mask_awaited(const texture* done) {
+    bool awaited = false;
+    for_each_texture([&](const texture* t) {
+        awaited = awaited || (t != done && t->shown_through == done->shown_through && !t->loaded);
+    });
+    return awaited;
+}
+
 void delete_bmps(texture* t) {
     if (g.keep_bmp) return;
     file_delete(bmp_path(t->name));
     t->have_bmp = false;
-    if (t->shown_through) file_delete(bmp_path(t->shown_through->name));
+    if (t->shown_through && !mask_awaited(t)) file_delete(bmp_path(t->shown_through->name));
 }
 
 void finish_texture(texture* t) {
@@ -234,15 +243,19 @@ void texture_download_callback(void* data, int result, const uint8_t* buffer, ui
     t->fetch = nullptr;
     if (result == kDownloadFailed) return;
     mask* m = t->shown_through;
-    if (m && !m->requested) {
+    // A mask is asked for whenever its picture is missing: one texture's
+    // finishing deletes it, and another may come through it later.
+    const bool mask_missing = m && file_exists(bmp_path(m->name)) != 1;
+    if (m && !m->fetch && !m->failed && (!m->requested || mask_missing)) {
         m->requested = true;
         m->fetch = download_file("textures", m->name + ".zip", kDownloadTexture, mask_callback, data_of(m->id));
+        // Without its picture on disk, a stored date says nothing.
+        if (mask_missing) download_force(m->fetch);
     }
     if (result == kDownloadUpToDate) {
         if (file_exists(bmp_path(t->name)) == 1 && !t->loaded) image_callback(data_of(t->id), 0);
     } else {
         image_convert(buffer, size, bmp_path(t->name), image_callback, data_of(t->id));
-        if (m && m->fetch && file_exists(bmp_path(m->name)) != 1) download_force(m->fetch);
     }
     if (texture_trace()) log_write("texture: callback complete");
 }

@@ -106,6 +106,14 @@ TEST_F(Texture, AMaskCutsHolesAndAMissingOrBrokenPartLeavesNoneOrNoTexture) {
     EXPECT_FALSE(texture_loaded(broken));
     EXPECT_FALSE(bmp_exists("broken"));
     EXPECT_FALSE(bmp_exists("leafm")) << "the mask's picture goes with the texture's";
+
+    // A texture that comes later through the same mask has it fetched again.
+    publish("textures/ivy.jpg", jpeg(kGreen));
+    texture* ivy = show("ivy");
+    texture_set_mask(ivy, "leafm");
+    ASSERT_TRUE(settle());
+    ASSERT_TRUE(texture_loaded(ivy));
+    EXPECT_EQ(rw_texture_texel(texture_handle(ivy), 2, 5).a, 0);
 }
 
 TEST_F(Texture, ANewerPictureIsReloadedIntoTheShownHandleAndAKeptBmpIsReadAgain) {
