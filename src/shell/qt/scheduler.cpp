@@ -1,6 +1,8 @@
 #include "shell/qt/scheduler.h"
 
 #include <QDialog>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include "core/tasks.h"
 
@@ -8,15 +10,21 @@ namespace zk {
 
 namespace {
 
-// 120 passes a second at the most: a timer of period 0 would otherwise spin
-// a core on empty passes.
-constexpr qint64 kMinPassNs = 1000000000LL / 120;
+// A timer of period 0 would spin a core on empty passes: a pass comes at
+// most as often as the screen shows frames (60 a second where the screen
+// does not say).
+int screen_rate() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double hz = screen ? screen->refreshRate() : 0;
+    return hz >= 30 && hz <= 240 ? int(hz + 0.5) : 60;
+}
 
 Scheduler* g_current = nullptr;
 
 }  // namespace
 
-Scheduler::Scheduler(void (*pass)(), QObject* parent) : QObject(parent), pass_(pass ? pass : tasks_run) {
+Scheduler::Scheduler(void (*pass)(), QObject* parent)
+    : QObject(parent), pass_(pass ? pass : tasks_run), pass_rate_(screen_rate()) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &Scheduler::on_timer);
@@ -49,7 +57,7 @@ void Scheduler::arm() {
         timer_.start(1000);
         return;
     }
-    qint64 left = kMinPassNs - since_pass_.nsecsElapsed();
+    qint64 left = 1000000000LL / pass_rate_ - since_pass_.nsecsElapsed();
     timer_.start(left <= 0 ? 0 : static_cast<int>((left + 999999) / 1000000));
 }
 

@@ -1,6 +1,6 @@
 // Runs one pass of the task table per timer event of the main window: as
-// fast as the display wants frames (at most 120 a second) while the
-// application is active, once a second while it is not.
+// often as the screen shows frames while the application is active, once a
+// second while it is not.
 #pragma once
 
 #include <QElapsedTimer>
@@ -23,6 +23,8 @@ public:
 
     long passes() const { return passes_; }
     long skipped() const { return skipped_; }
+    // Passes a second at the most while active: the screen's refresh rate.
+    int pass_rate() const { return pass_rate_; }
 
 private:
     void on_timer();
@@ -35,6 +37,7 @@ private:
     bool running_ = false;
     long passes_ = 0;
     long skipped_ = 0;
+    int pass_rate_ = 60;
 };
 
 // Shows a modal dialog the way the program's dialogs do: the application
