@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "render/device.h"
 
@@ -216,6 +217,73 @@ bool rw_camera_pick(const RwCamera* c, const RwScene* s, int x, int y, RwPick* p
     best.distance *= length(d);
     if (pick) *pick = best;
     return true;
+}
+
+namespace {
+
+// FNV-1a over 64-bit words: cheap, and a collision would need two
+// different views to meet in 64 bits.
+struct Digest {
+    uint64_t h = 1469598103934665603ull;
+    void add(uint64_t v) {
+        for (int i = 0; i < 8; ++i, v >>= 8) h = (h ^ (v & 0xff)) * 1099511628211ull;
+    }
+    void add(float f) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        add(uint64_t{bits});
+    }
+    void add(const RwMatrix& m) {
+        for (float f : m.m) add(f);
+    }
+};
+
+void add_raster(Digest& d, const RwRaster* r) {
+    d.add(r ? r->serial : 0);
+    d.add(uint64_t{r ? r->version : 0});
+}
+
+void add_clump(Digest& d, const RwClump* c) {
+    d.add(c->serial);
+    d.add(uint64_t{c->version} << 1 | (c->hidden ? 1 : 0));
+    d.add(c->matrix);
+    for (const RwMaterial& m : c->materials) {
+        const RwTexture* t = m.texture;
+        if (!t) continue;
+        d.add(t->serial);
+        d.add(uint64_t{t->version} << 32 | uint32_t(t->frame));
+        add_raster(d, t->raster);
+        add_raster(d, t->mask);
+    }
+    for (const RwClump* child : c->children) add_clump(d, child);
+}
+
+}  // namespace
+
+uint64_t rw_camera_view_signature(const RwCamera* c, const RwScene* s) {
+    Digest d;
+    if (!c) return 0;
+    d.add(c->serial);
+    d.add(rw_device_generation());
+    d.add(uint64_t(c->width) << 32 | uint32_t(c->height));
+    d.add(uint64_t(c->viewport.x) << 48 ^ uint64_t(c->viewport.y) << 32 ^ uint64_t(c->viewport.width) << 16 ^
+          uint64_t(c->viewport.height));
+    for (float f : {c->window_w, c->window_h, c->near_plane, c->far_plane, c->bg_r, c->bg_g, c->bg_b}) d.add(f);
+    add_raster(d, c->backdrop);
+    d.add(uint64_t(uint32_t(c->backdrop_offset_x)) << 32 | uint32_t(c->backdrop_offset_y));
+    d.add(uint64_t(uint32_t(c->backdrop_rect.x)) << 32 | uint32_t(c->backdrop_rect.y));
+    d.add(uint64_t(uint32_t(c->backdrop_rect.width)) << 32 | uint32_t(c->backdrop_rect.height));
+    d.add(c->matrix);
+    if (!s) return d.h;
+    d.add(uint64_t{s->version});
+    d.add(s->ambient);
+    for (const RwLight& l : s->lights) {
+        d.add(uint64_t(l.kind));
+        for (float f : {l.brightness, l.direction.x, l.direction.y, l.direction.z}) d.add(f);
+    }
+    d.add(uint64_t{s->clumps.size()});
+    for (const RwClump* c2 : s->clumps) add_clump(d, c2);
+    return d.h;
 }
 
 }  // namespace zk

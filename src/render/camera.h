@@ -64,6 +64,11 @@ void rw_camera_stretch(RwCamera* camera);
 // Takes ownership of the raster.
 void rw_camera_add_overlay(RwCamera* camera, RwRaster* raster, int x, int y);
 
+// A digest of everything that decides the camera's image of the scene: the
+// camera, the device, and every clump's place, shape, visibility and
+// textures. An image drawn with the same digest need not be drawn again.
+uint64_t rw_camera_view_signature(const RwCamera* camera, const RwScene* scene);
+
 // The matrices the device draws with: world to camera (OpenGL eye space,
 // looking down -z) and eye space to clip space.
 RwMatrix rw_camera_view_matrix(const RwCamera* camera);

@@ -10,6 +10,7 @@ namespace {
 uint64_t g_serial = 0;
 int64_t g_live = 0;
 RwDevice* g_device = nullptr;
+uint64_t g_device_generation = 0;
 
 void release_materials(RwClump* c) {
     for (RwMaterial& m : c->materials) {
@@ -30,7 +31,11 @@ void bump_scene(RwClump* c) {
 
 }  // namespace
 
-void rw_set_device(RwDevice* device) { g_device = device; }
+void rw_set_device(RwDevice* device) {
+    g_device = device;
+    ++g_device_generation;
+}
+uint64_t rw_device_generation() { return g_device_generation; }
 RwDevice* rw_device() { return g_device; }
 
 bool RwMaterial::same_look(const RwMaterial& o) const {

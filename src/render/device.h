@@ -30,5 +30,8 @@ public:
 // The device in use, or none. The caller keeps it alive while it is set.
 void rw_set_device(RwDevice* device);
 RwDevice* rw_device();
+// Counts rw_set_device calls: what a device drew before is gone once it
+// changes (a new GL context keeps no images).
+uint64_t rw_device_generation();
 
 }  // namespace zk

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "platform/ui.h"
 #include "render/library.h"
+#include "view/scene.h"
 
 namespace zk {
 
@@ -28,6 +29,8 @@ float g_r = 0, g_g = 0, g_b = 0.7f;
 const RwRaster* g_backdrop_full = nullptr;
 const RwRaster* g_backdrop_half = nullptr;
 bool g_half_mode = false;
+bool g_drawing = false;            // this pass draws the view
+uint64_t g_drawn_signature = 0;    // of the view last drawn
 bool g_panning = false;
 OwnViewSource g_source = nullptr;
 OwnModelSwitch g_model_switch = nullptr;
@@ -240,11 +243,22 @@ void camera_update() {
 
 void camera_begin_update() {
     RwCamera* c = camera_current();
+    g_drawing = false;
     if (!c) return;
-    rw_camera_begin_update(c);
+    // A view that shows what it showed last time is not drawn again: idle,
+    // the browser leaves the processor (and the battery) alone.
+    const uint64_t signature = rw_camera_view_signature(c, scene_current());
+    if (signature == g_drawn_signature) return;
+    if (!rw_camera_begin_update(c)) return;
+    g_drawing = true;
+    g_drawn_signature = signature;
     rw_camera_clear(c);
 }
 
-void camera_end_update() { rw_camera_end_update(camera_current()); }
+void camera_end_update() {
+    if (g_drawing) rw_camera_end_update(camera_current());
+}
+
+bool camera_drawing() { return g_drawing; }
 
 }  // namespace zk

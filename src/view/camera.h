@@ -57,7 +57,11 @@ void camera_decide_half_size(bool turning);
 bool camera_half_size();
 
 void camera_update();
+// A pass draws the view only when something it shows changed since it was
+// last drawn (the camera, the device, the scene's clumps and textures).
 void camera_begin_update();
 void camera_end_update();
+// This pass draws (between begin and end): what draws into the view asks.
+bool camera_drawing();
 
 }  // namespace zk

@@ -19,6 +19,8 @@ bool viewport_init() {
 }
 
 void viewport_update() {
+    // The image shown is still the right one.
+    if (!camera_drawing()) return;
     if (camera_half_size()) {
         rw_camera_stretch(camera_half());
         if (g_hooks.draw_deferred_balloons) g_hooks.draw_deferred_balloons();

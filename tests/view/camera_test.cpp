@@ -2,15 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "core/settings.h"
+#include "render/camera.h"
 #include "render/clump.h"
+#include "render/device.h"
+#include "render/math.h"
 #include "render/texture.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 #include "view/camera.h"
 #include "view/frame.h"
+#include "view/scene.h"
 #include "view/viewport.h"
 
 namespace zk {
@@ -207,6 +212,55 @@ TEST_F(View, RightClickRoutesToPickerAvatarMenuOrPick) {
     EXPECT_EQ(g_focus, 3);
     h = {};
     viewport_right_down(1, 2);  // no hooks: nothing happens
+}
+
+// Counts what passes ask of the device.
+struct CountingDevice : RwDevice {
+    int drawn = 0, shown = 0;
+    bool begin_update(RwCamera&) override { return true; }
+    void clear(RwCamera&) override {}
+    void render(RwCamera&, RwScene&) override { ++drawn; }
+    void end_update(RwCamera&) override {}
+    void show(RwCamera&, bool) override { ++shown; }
+    void clump_destroyed(uint64_t) override {}
+    void texture_destroyed(uint64_t) override {}
+    void camera_destroyed(uint64_t) override {}
+};
+
+// Idle, the view is not drawn again; whatever it shows that changes is.
+TEST_F(View, AViewIsDrawnAgainOnlyWhenSomethingItShowsChanged) {
+    ASSERT_TRUE(scene_init());
+    CountingDevice device;
+    rw_set_device(&device);
+    RwClump* box = rw_clump_create();
+    RwTexture* wood = rw_texture_create(rw_raster_create(2, 2, 32));
+    box->materials.emplace_back().texture = wood;  // the clump holds its one reference
+    rw_scene_add_clump(scene_current(), box);
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        bool drawn;
+    } steps[] = {
+        {"the first pass", [] {}, true},
+        {"nothing changed", [] {}, false},
+        {"an object moved", [&] { rw_clump_transform(box, matrix_translation(1, 0, 0)); }, true},
+        {"idle again", [] {}, false},
+        {"a texture's picture changed", [&] { rw_texture_set_raster(wood, rw_raster_create(4, 4, 32)); }, true},
+        {"the camera moved", [] { rw_camera_set_matrix(camera_current(), matrix_translation(0, 1, 0)); }, true},
+        {"an object was hidden", [&] { rw_clump_hide(box); }, true},
+        {"the device came anew", [&] { rw_set_device(&device); }, true},
+        {"the view was resized", [] { camera_resize(300, 200); }, true},
+    };
+    for (const auto& step : steps) {
+        const int drawn = device.drawn, shown = device.shown;
+        step.change();
+        camera_begin_update(), scene_update(), camera_end_update(), viewport_update();
+        EXPECT_EQ(device.drawn - drawn, step.drawn ? 1 : 0) << step.what;
+        EXPECT_EQ(device.shown - shown, step.drawn ? 1 : 0) << step.what;
+    }
+    rw_clump_destroy(box);
+    rw_set_device(nullptr);
+    scene_term();
 }
 
 TEST_F(View, TextureFramesAdvanceEvery200MsAndNeverCatchUp) {
