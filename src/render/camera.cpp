@@ -221,12 +221,14 @@ bool rw_camera_pick(const RwCamera* c, const RwScene* s, int x, int y, RwPick* p
 
 namespace {
 
-// FNV-1a over 64-bit words: cheap, and a collision would need two
-// different views to meet in 64 bits.
+// A word at a time, multiplied and folded: cheap for tens of thousands of
+// clumps a frame, and a collision would need two different views to meet
+// in 64 bits.
 struct Digest {
     uint64_t h = 1469598103934665603ull;
     void add(uint64_t v) {
-        for (int i = 0; i < 8; ++i, v >>= 8) h = (h ^ (v & 0xff)) * 1099511628211ull;
+        h = (h ^ v) * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
     }
     void add(float f) {
         uint32_t bits;

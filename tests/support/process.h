@@ -28,6 +28,7 @@ public:
     int wait(int ms);
     void signal(int sig);
     bool running();
+    pid_t pid() const { return pid_; }
     std::string out() const;
     std::string err() const;
 

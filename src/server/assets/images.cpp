@@ -209,15 +209,17 @@ struct Entry {
     Shader shader;
 };
 
+// None is taller than wide: the browser shows such a texture as a strip of
+// square animation frames.
 const std::vector<Entry>& entries() {
     static const std::vector<Entry> list = {
         {{"grass", "", 128, 128}, grass},     {{"stone", "", 128, 128}, stone},
         {{"brick", "", 128, 128}, brick},     {{"wood", "", 128, 128}, wood},
-        {{"bark", "", 64, 128}, bark},        {{"leaves", "leavesm", 128, 128}, leaves},
+        {{"bark", "", 128, 128}, bark},       {{"leaves", "leavesm", 128, 128}, leaves},
         {{"water", "", 128, 128}, water},     {{"sand", "", 128, 128}, sand},
         {{"gravel", "", 128, 128}, gravel},   {{"roof", "", 128, 128}, roof},
         {{"metal", "", 64, 64}, metal},       {{"glow", "", 64, 64}, glow},
-        {{"door", "", 64, 128}, door},        {{"board", "", 128, 64}, board},
+        {{"door", "", 128, 128}, door},       {{"board", "", 128, 64}, board},
         {{"painting", "", 128, 128}, painting},
     };
     return list;
