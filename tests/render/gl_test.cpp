@@ -149,6 +149,22 @@ TEST_F(Pixels, FigureClumpsShowTheirOwnColoursAndHidingRemovesThem) {
     EXPECT_GE(device_.draw_calls(), 2);
 }
 
+// Blocks wholly behind, beside or beyond the view cost no draw call; one
+// that the frame's edge cuts through is drawn.
+TEST_F(Pixels, OnlyWhatTheCameraMaySeeIsDrawn) {
+    const std::string block = "ClumpBegin\nColor 1 0 0\nBlock 1 1 1\nClumpEnd\n";
+    add(block, {0, 0, 3});
+    draw();
+    const int one = device_.draw_calls();
+    ASSERT_GT(one, 0);
+    for (RwV3 at : {RwV3{0, 0, -3}, RwV3{40, 0, 3}, RwV3{0, 30, 3}, RwV3{0, 0, 2000}}) add(block, at);
+    draw();
+    EXPECT_EQ(device_.draw_calls(), one);
+    add(block, {-3.3f, 0, 3});  // its centre just beyond the edge, a corner within
+    draw();
+    EXPECT_EQ(device_.draw_calls(), 2 * one);
+}
+
 TEST_F(Pixels, TextureFrameChangesWhenTheClockAdvances) {
     add("clumpbegin\nsurface 1 0 0\ntexture film\nvertex -1 -1 0 uv 0 1\nvertex -1 1 0 uv 0 0\n"
         "vertex 1 1 0 uv 1 0\nvertex 1 -1 0 uv 1 1\nquad 1 2 3 4\nclumpend\n",

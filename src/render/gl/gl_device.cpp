@@ -121,6 +121,8 @@ struct ClumpBuffers {
     GLuint vao = 0, vbo = 0;
     std::vector<Batch> batches;
     uint64_t last_frame = 0;
+    RwV3 centre{};  // a sphere around the clump's own vertices
+    float radius = 0;
 };
 
 struct GpuTexture {
@@ -437,6 +439,28 @@ RwMatrix aligned(const RwMatrix& world, RwAxisAlignment a, RwV3 eye) {
 
 }  // namespace
 
+namespace {
+
+// Whether the clump's sphere lies wholly outside what the camera sees
+// (`placed` takes the clump to eye space, which looks down -z). Most of a
+// neighbourhood is beside or behind the viewer: not drawing it is the
+// cheapest draw of all.
+bool outside_view(const RwCamera& camera, const RwMatrix& placed, const ClumpBuffers& cb) {
+    const RwV3 p = transform_point(placed, cb.centre);
+    float scale = 0;
+    for (int col = 0; col < 3; ++col)
+        scale = std::max(scale, length(RwV3{placed.at(0, col), placed.at(1, col), placed.at(2, col)}));
+    const float r = cb.radius * scale;
+    const float n = camera.near_plane, f = std::max(camera.far_plane, n * 2);
+    if (p.z - r > -n || -p.z - r > f) return true;
+    const float ww = camera.window_w, wh = camera.window_h;
+    const float sx = std::sqrt(1 + ww * ww), sy = std::sqrt(1 + wh * wh);
+    return (p.x + p.z * ww) / sx > r || (-p.x + p.z * ww) / sx > r || (p.y + p.z * wh) / sy > r ||
+           (-p.y + p.z * wh) / sy > r;
+}
+
+}  // namespace
+
 void GlDevice::render(RwCamera& camera, RwScene& scene) {
     make_current();
     if (!s_->ready || !bind_target(s_->targets, camera)) return;
@@ -505,9 +529,13 @@ void GlDevice::render(RwCamera& camera, RwScene& scene) {
         ClumpBuffers& cb = s.clumps[c->serial];
         if (cb.version != c->version || !cb.vao) {
             build(cb, *c);
+            const RwBox box = rw_clump_bbox(c);
+            cb.centre = box.empty ? RwV3{} : (box.min + box.max) * 0.5f;
+            cb.radius = box.empty ? 0 : length(box.max - box.min) * 0.5f;
             ++s.rebuilds;
         }
         cb.last_frame = s.frame;
+        if (outside_view(camera, view * world, cb)) continue;
         glBindVertexArray(cb.vao);
         glUniformMatrix4fv(s.u_model, 1, GL_FALSE, world.m);
         for (size_t i = 0; i < cb.batches.size(); ++i) {
