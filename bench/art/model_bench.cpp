@@ -70,6 +70,29 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// The median time of `runs` loads of the model: from the server when
+// `fresh` (its stored forms and text deleted first), else from the chunk
+// store, which must show it at the first flush. -1 when a load fails.
+double median_load(const std::string& name, int runs, bool fresh) {
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        if (fresh) {
+            chunk_delete("models", name);
+            chunk_delete(model_flat_prefix("models"), name);
+            file_delete(art_dir() + "/models/" + name + ".rwx");
+        }
+        const auto t0 = Clock::now();
+        model_ref* ref = model_reference("models", name, nullptr);
+        const bool ok = fresh ? run_until([&] { return chunk_exists("models", name) && model_ready(ref); })
+                              : (model_flush(), model_ready(ref));
+        times.push_back(ms_since(t0));
+        model_dereference(ref);
+        model_reset();
+        if (!ok) return -1;
+    }
+    return median(times);
+}
+
 }  // namespace
 
 int main() {
@@ -113,36 +136,11 @@ int main() {
     std::printf("%-12s %10s %10s %7s\n", "model", "first ms", "store ms", "ratio");
     double first_total = 0, store_total = 0;
     for (const std::string& name : models) {
-        std::vector<double> first, store;
-        for (int run = 0; run < 3; ++run) {
-            chunk_delete("models", name);
-            chunk_delete(model_flat_prefix("models"), name);
-            file_delete(art_dir() + "/models/" + name + ".rwx");
-            const auto t0 = Clock::now();
-            model_ref* ref = model_reference("models", name, nullptr);
-            const bool ok = run_until([&] { return chunk_exists("models", name) && model_ready(ref); });
-            first.push_back(ms_since(t0));
-            model_dereference(ref);
-            model_reset();
-            if (!ok) {
-                std::fprintf(stderr, "%s: never converted\n", name.c_str());
-                return 1;
-            }
+        const double f = median_load(name, 3, true), s = median_load(name, 21, false);
+        if (f < 0 || s < 0) {
+            std::fprintf(stderr, "%s: %s\n", name.c_str(), f < 0 ? "never converted" : "not loaded from the store at once");
+            return 1;
         }
-        for (int run = 0; run < 21; ++run) {
-            const auto t0 = Clock::now();
-            model_ref* ref = model_reference("models", name, nullptr);
-            model_flush();
-            const bool ok = model_ready(ref);
-            store.push_back(ms_since(t0));
-            model_dereference(ref);
-            model_reset();
-            if (!ok) {
-                std::fprintf(stderr, "%s: not loaded from the store at once\n", name.c_str());
-                return 1;
-            }
-        }
-        const double f = median(first), s = median(store);
         first_total += f, store_total += s;
         std::printf("%-12s %10.3f %10.3f %7.1f\n", name.c_str(), f, s, f / s);
     }
