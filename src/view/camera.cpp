@@ -109,6 +109,7 @@ void camera_term() {
 
 int camera_resize(int width, int height) {
     if (width == g_width && height == g_height && g_main) return 0;
+    if (log_on(Trace::trace)) log_write("camera_resize %d %d", width, height);
     RwCamera* main = rw_camera_create(width, height);
     RwCamera* half = rw_camera_create(std::max(1, width / 2), std::max(1, height / 2));
     if (!main || !half) {

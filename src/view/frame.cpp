@@ -6,6 +6,7 @@
 #include "common/messages.h"
 #include "platform/ui.h"
 #include "render/texture.h"
+#include "view/camera.h"
 
 namespace zk {
 
@@ -15,14 +16,18 @@ constexpr uint32_t kFrameStep = 200;
 constexpr int kBuckets = 10;
 constexpr int kCommand = 121;
 
+// The drawn frames of about a second, and the time from the pass before
+// each to the pass that drew it.
 struct Bucket {
     uint32_t start = 0;
     uint32_t count = 0;
+    uint32_t busy = 0;
 };
 
 uint32_t g_next = 0;  // the next texture-frame boundary; 0 before the first frame
 Bucket g_buckets[kBuckets];
 int g_current = 0;
+uint32_t g_last = 0;  // the previous pass
 float g_rate = 0;
 int g_pane = 0;
 bool g_display = false;
@@ -32,7 +37,10 @@ void show_display(bool on) {
         g_display = on;
         return;
     }
-    if (on && !g_pane) g_pane = ui().status_pane_add();
+    if (on && !g_pane) {
+        g_pane = ui().status_pane_add();
+        ui().status_pane_set(g_pane, load_message(26, double(g_rate)));
+    }
     if (!on && g_pane) {
         ui().status_pane_remove(g_pane);
         g_pane = 0;
@@ -60,28 +68,29 @@ void frame_update_at(uint32_t now) {
 
 void frame_update() { frame_update_at(tick_now()); }
 
-void fps_update_at(uint32_t now) {
+void fps_update_at(uint32_t now, bool drew) {
+    const uint32_t since = g_last ? now - g_last : 0;
+    g_last = now;
+    // A pass that drew nothing says nothing of the renderer: idle, the
+    // figure stays what the last drawn frames sustained.
+    if (!drew || since == 0) return;
     Bucket& b = g_buckets[g_current];
-    if (b.count > 0 && now - b.start < 1001) {
+    const bool next = b.count > 0 && now - b.start >= 1001;
+    if (b.count > 0 && !next) {
         ++b.count;
-    } else if (b.count == 0 && b.start == 0) {
-        b = {now, 1};  // the very first frame
+        b.busy += since;
     } else {
-        g_current = (g_current + 1) % kBuckets;
-        g_buckets[g_current] = {now, 1};
+        if (next) g_current = (g_current + 1) % kBuckets;
+        g_buckets[g_current] = {now, 1, since};
     }
-    uint32_t sum = 0;
-    for (const Bucket& k : g_buckets) sum += k.count;
-    // The oldest bucket is the one after the current; until all ten have
-    // been used it is the first one that was.
-    const Bucket* oldest = &g_buckets[(g_current + 1) % kBuckets];
-    if (oldest->count == 0) oldest = &g_buckets[0];
-    const uint32_t span = now - oldest->start;
-    g_rate = span > 0 ? float(sum) / float(span) * 1000.0f : 0.0f;
+    uint64_t frames = 0, busy = 0;
+    for (const Bucket& k : g_buckets) frames += k.count, busy += k.busy;
+    g_rate = busy > 0 ? float(double(frames) * 1000.0 / double(busy)) : 0.0f;
+    if (next && log_on(Trace::visible)) log_write("frame rate %.1f", double(g_rate));
     if (g_display && g_pane && ui_present()) ui().status_pane_set(g_pane, load_message(26, double(g_rate)));
 }
 
-void fps_update() { fps_update_at(tick_now()); }
+void fps_update() { fps_update_at(tick_now(), camera_drawing()); }
 
 float frame_rate() { return g_rate; }
 
@@ -96,6 +105,7 @@ void frame_clear_counters() {
     if (log_on(Trace::trace)) log_write("frame_clear_counters");
     for (Bucket& b : g_buckets) b = {};
     g_current = 0;
+    g_last = 0;
     g_rate = 0;
     g_next = 0;
 }

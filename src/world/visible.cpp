@@ -363,9 +363,10 @@ void visible_update() {
 
     if (!p.query_outstanding() && now - g.last_commit > kSettleMs) {
         if (visibility_setting() != g.minimum_setting) compute_minimum_range();
+        // No figure yet (nothing drawn) is no reason to shrink the range.
         const float f = p.frame_rate();
         const float t = float(framerate_setting());
-        if (f < t - 1) decrease_range(int(t - f));
+        if (f > 0 && f < t - 1) decrease_range(int(t - f));
         else if (f > t + 1) increase_range(int(f - t));
     }
 

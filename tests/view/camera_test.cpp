@@ -276,16 +276,23 @@ TEST_F(View, TextureFramesAdvanceEvery200MsAndNeverCatchUp) {
     rw_texture_destroy(t);
 }
 
-TEST_F(View, FrameRateAveragesTenBucketsAndShowsInItsPane) {
+TEST_F(View, FrameRateIsWhatDrawnFramesSustainAndShowsInItsPane) {
     uint32_t now = 50000;
-    for (int s = 0; s < 12; ++s)
-        for (int f = 0; f < 20; ++f, now += 50) fps_update_at(now);
+    const auto passes = [&](int n, uint32_t step, int draw_every) {
+        for (int i = 1; i <= n; ++i) fps_update_at(now += step, i % draw_every == 0);
+    };
+    passes(240, 50, 1);  // 12 s of drawing every 50 ms
     EXPECT_NEAR(frame_rate(), 20.0f, 1.0f);
-    // After a pause of 5 s the first value reflects it.
-    now += 5000;
-    fps_update_at(now);
-    EXPECT_LT(frame_rate(), 14.0f);
-    EXPECT_GT(frame_rate(), 10.0f);
+    // Idle passes (nothing changed, nothing drawn) do not read as slow frames.
+    passes(600, 16, 1000);
+    EXPECT_NEAR(frame_rate(), 20.0f, 1.0f);
+    // Drawing one pass in four at 16 ms a pass is a fast view, not a slow one.
+    passes(800, 16, 4);
+    EXPECT_NEAR(frame_rate(), 62.5f, 1.0f);
+    // A drawn frame that took 5 s shows at once.
+    fps_update_at(now += 5000, true);
+    EXPECT_LT(frame_rate(), 25.0f);
+    EXPECT_GT(frame_rate(), 15.0f);
 
     auto& f = ui_.fake;
     EXPECT_TRUE(f.panes.empty());

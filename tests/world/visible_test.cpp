@@ -164,6 +164,8 @@ TEST(Visible, RangeFollowsTheFrameRateInStepsOfFifteen) {
     EXPECT_EQ(visible_loaded_count(), minimum + 30);
     settled_frame(4.5f);   // within one frame of the target: kept
     EXPECT_EQ(visible_range(), minimum + 30);
+    settled_frame(0.0f);   // no frame drawn yet: no figure, kept
+    EXPECT_EQ(visible_range(), minimum + 30);
 
     // Not while a neighbourhood query is outstanding.
     VisibleWorld::outstanding = true;
