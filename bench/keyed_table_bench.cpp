@@ -10,6 +10,7 @@
 
 #include "common/keyed_table.h"
 #include "rate_reporter.h"
+#include "results.h"
 
 namespace {
 
@@ -82,12 +83,13 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* ours, const char* theirs) {
-        if (reporter.rate(theirs) > 0)
-            std::printf("%-28s %.2f x std::unordered_map\n", ours, reporter.rate(ours) / reporter.rate(theirs));
+    auto ratio = [&](const char* ours, const char* theirs, const char* figure, const char* reference) {
+        if (reporter.rate(theirs) <= 0) return;
+        std::printf("%-28s %.2f x std::unordered_map\n", ours, reporter.rate(ours) / reporter.rate(theirs));
+        bench_result(figure, reporter.rate(ours), "keys/s", reference, reporter.rate(theirs));
     };
-    ratio("BM_KeyedFind", "BM_UnorderedFind");
-    ratio("BM_KeyedFindOrAdd", "BM_UnorderedFindOrAdd");
+    ratio("BM_KeyedFind", "BM_UnorderedFind", "keyed table find", "std::unordered_map find");
+    ratio("BM_KeyedFindOrAdd", "BM_UnorderedFindOrAdd", "keyed table find_or_add", "std::unordered_map try_emplace");
     benchmark::Shutdown();
     return 0;
 }

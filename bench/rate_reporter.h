@@ -27,8 +27,11 @@ public:
         for (const auto& r : runs) {
             for (const auto& [counter, value] : r.counters) {
                 if (counter.find("_per_second") == std::string::npos) continue;
-                const double cpu_time = r.GetAdjustedCPUTime();
-                Rates x{value.value, cpu_time > 0 ? value.value * r.GetAdjustedRealTime() / cpu_time : 0};
+                // The library divides by processor time unless the benchmark
+                // measures real or manual time; derive the other rate from it.
+                const double v = value.value, real = r.GetAdjustedRealTime(), cpu = r.GetAdjustedCPUTime();
+                const bool per_real = !r.run_name.time_type.empty();
+                Rates x{per_real ? v : (real > 0 ? v * cpu / real : 0), per_real ? (cpu > 0 ? v * real / cpu : 0) : v};
                 rates_[r.run_name.function_name][counter] = x;
                 rates_[r.run_name.function_name + "/" + r.run_name.args][counter] = x;
             }

@@ -2,9 +2,11 @@
 // from the start of world entry to the last model shown in its final form
 // (converted, textured), with an empty cache (a newcomer) and again with the
 // cache the first start filled (every later start); then the processor time
-// the browser takes while it stands idle in the world. Read from the browser's
-// trace, whose lines carry the millisecond tick. Needs a display (scripts/bench
-// runs under Xvfb when there is none).
+// the browser takes while it stands idle in the world, and the frames a second
+// it sustains while the user walks (in a circle, so that every frame shows
+// something new) with an 800 x 600 view. Read from the browser's trace, whose
+// lines carry the millisecond tick. Needs a display and xdotool (scripts/bench
+// runs under Xvfb when there is no display).
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "results.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -75,6 +78,50 @@ long cpu_ticks(pid_t pid) {
     return utime < 0 || stime < 0 ? -1 : utime + stime;
 }
 
+// The last figure a trace gives after `marker` (a line "<tick>: marker N").
+double last_figure(const std::string& log, const std::string& marker) {
+    const size_t at = log.rfind(": " + marker + " ");
+    return at == std::string::npos ? -1 : std::atof(log.c_str() + at + marker.size() + 3);
+}
+
+struct Walk {
+    double fps = -1, cpu = -1;
+    int width = 0, height = 0;
+};
+
+// Sizes the main window so that the 3D view is 800 x 600 (its cameras have
+// a frame of 2 pixels more on each side), then walks for 10 s.
+Walk walk(Process& browser, const std::string& log_path) {
+    Walk w;
+    std::string id = run_command("xdotool search --name '^zk at ' | head -1");
+    id.erase(id.find_last_not_of("\n") + 1);
+    if (id.empty() || run_command("command -v xdotool").empty()) return w;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::string log = read_file(log_path);
+        const size_t at = log.rfind("camera_resize ");
+        if (at == std::string::npos || std::sscanf(log.c_str() + at, "camera_resize %d %d", &w.width, &w.height) != 2)
+            return w;
+        w.width -= 4, w.height -= 4;
+        if (w.width == 800 && w.height == 600) break;
+        int outer_w = 0, outer_h = 0;
+        const std::string geometry = run_command("xdotool getwindowgeometry " + id);
+        const size_t g = geometry.find("Geometry: ");
+        if (g == std::string::npos || std::sscanf(geometry.c_str() + g, "Geometry: %dx%d", &outer_w, &outer_h) != 2)
+            return w;
+        run_command("xdotool windowsize --sync " + id + " " + std::to_string(outer_w + 800 - w.width) + " " +
+                    std::to_string(outer_h + 600 - w.height));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    run_command("xdotool windowfocus --sync " + id + " keydown Up keydown Right");
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const long before = cpu_ticks(browser.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    w.cpu = double(cpu_ticks(browser.pid()) - before) / double(sysconf(_SC_CLK_TCK)) / 10 * 100;
+    w.fps = last_figure(read_file(log_path), "frame rate");
+    run_command("xdotool keyup Right keyup Up");
+    return w;
+}
+
 }  // namespace
 
 int main() {
@@ -88,10 +135,11 @@ int main() {
         std::fprintf(stderr, "zelnik-server did not start\n%s", demo.process->err().c_str());
         return 1;
     }
-    const std::string settings = "[start]\nworld=zk\n[citizen]\ntourist=Visitor\n[debug]\ntrace=1\n";
+    const std::string settings = "[start]\nworld=zk\n[citizen]\ntourist=Visitor\n[debug]\ntrace=1\nvisible=1\n";
     std::vector<double> cold, warm;
     int shown[2] = {0, 0};
     double idle = -1;
+    Walk walking;
     for (int round = 0; round < 3; ++round) {
         std::filesystem::remove_all(dir.path() + "/prog/cache");
         for (int pass = 0; pass < 2; ++pass) {
@@ -106,6 +154,7 @@ int main() {
                 const long before = cpu_ticks(browser->pid());
                 std::this_thread::sleep_for(std::chrono::seconds(10));
                 idle = double(cpu_ticks(browser->pid()) - before) / double(sysconf(_SC_CLK_TCK)) / 10 * 100;
+                walking = walk(*browser, dir.path() + "/prog/zelnik.log");
             }
             browser->signal(SIGTERM);
             browser->wait(20000);
@@ -124,6 +173,15 @@ int main() {
                 "  warm cache %.0f ms (%.0f-%.0f), %d models shown\n",
                 cold[1], cold[0], cold[2], shown[0], warm[1], warm[0], warm[2], shown[1]);
     std::printf("standing idle in the demo world: %.1f%% of one core over 10 s (goal: at most 5%%)\n", idle);
+    bench_result("world entry, cold cache", cold[1], "ms");
+    bench_result("world entry, warm cache", warm[1], "ms", "cold cache", cold[1]);
+    bench_result("standing idle in the world", idle, "% of a core", "", 0, "<= 5");
+    if (walking.fps >= 0) bench_result("walking in a circle, 800x600", walking.fps, "frames/s", "", 0, ">= 60");
+    if (walking.fps < 0)
+        std::printf("walking: not measured (needs xdotool, and the view's size in the trace)\n");
+    else
+        std::printf("walking in a circle, view %dx%d: %.1f frames/s (goal: 60), %.1f%% of one core\n", walking.width,
+                    walking.height, walking.fps, walking.cpu);
     demo.process->signal(SIGTERM);
     demo.process->wait(10000);
     return 0;

@@ -19,6 +19,7 @@
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "rate_reporter.h"
+#include "results.h"
 
 namespace {
 
@@ -100,9 +101,11 @@ int main(int argc, char** argv) {
     RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double ours = reporter.rate("BM_Manager"), curl = reporter.rate("BM_CurlParallel");
-    if (ours > 0 && curl > 0)
+    if (ours > 0 && curl > 0) {
         std::printf("download manager %.0f files/s, curl --parallel-max 3 %.0f files/s, ratio %.2f\n", ours, curl,
                     ours / curl);
+        bench_result("download manager, 500 files", ours, "files/s", "curl --parallel-max 3", curl);
+    }
     zk::download_term();
     zk::http_term();
     benchmark::Shutdown();

@@ -25,6 +25,7 @@
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 #include "rate_reporter.h"
+#include "results.h"
 
 namespace {
 
@@ -213,6 +214,8 @@ int main(int argc, char** argv) {
             if (mine <= 0 || mine_cpu <= 0) continue;
             std::printf("%-34s %12.0f %12.0f %7.2fx %9.2fx\n", (std::string(op) + " " + arg).c_str(), mine,
                         sqlite, sqlite / mine, sqlite_cpu / mine_cpu);
+            bench_result(("database " + std::string(op) + " " + arg).c_str(), mine, "records/s", "plain SQLite",
+                         sqlite);
         }
     }
     std::printf("(ratio: SQLite's rate over ours, i.e. the engine's overhead in wall-clock and in CPU time)\n");

@@ -13,6 +13,7 @@
 #include "net/universe.h"
 #include "support/temp_dir.h"
 #include "rate_reporter.h"
+#include "results.h"
 
 using namespace zk;
 using namespace zk::test;
@@ -97,7 +98,10 @@ int main(int argc, char** argv) {
     std::printf("burst of %d mixed replies, %zu bytes\n", kFrames, burst().size());
     std::printf("from memory:   %12.0f frames/s\n", memory);
     std::printf("from loopback: %12.0f frames/s\n", loopback);
-    if (memory > 0) std::printf("loopback / memory: %.2f\n", loopback / memory);
+    if (memory > 0) {
+        std::printf("loopback / memory: %.2f\n", loopback / memory);
+        bench_result("universe replies from loopback", loopback, "frames/s", "decoded from memory", memory);
+    }
     benchmark::Shutdown();
     return 0;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "rate_reporter.h"
+#include "results.h"
 #include "server/world_server.h"
 #include "server/world_store.h"
 #include "support/server_harness.h"
@@ -119,3 +121,15 @@ void BM_CurrentTimestamps(benchmark::State& state) {
 BENCHMARK(BM_CurrentTimestamps)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (const double full = reporter.rate("BM_FullNeighbourhood"); full > 0)
+        bench_result("world query, empty cache, all replies", 1e3 / full, "ms");
+    if (const double current = reporter.rate("BM_CurrentTimestamps"); current > 0)
+        bench_result("world query, timestamps current", 1e6 / current, "us");
+    benchmark::Shutdown();
+    return 0;
+}

@@ -6,10 +6,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "rate_reporter.h"
 #include "render/clump.h"
+#include "results.h"
 #include "view/collision.h"
 #include "world/cell.h"
 
@@ -154,6 +156,9 @@ int main(int argc, char** argv) {
         if (cells > 0) std::printf("  with the cells gathered:      %8.1f us per call\n", 1e6 / cells);
         if (blocked > 0) std::printf("collision test, into a hut:     %8.1f us per call\n", 1e6 / blocked);
         std::printf("reference, vertices to world:   %8.1f us per call\n", 1e6 / reference);
+        for (auto [figure, rate] : {std::pair{"collision test, free spot", free},
+                                    {"collision test, cells gathered", cells}, {"collision test, into a hut", blocked}})
+            if (rate > 0) bench_result(figure, 1e6 / rate, "us", "vertices to world", 1e6 / reference);
     }
     benchmark::Shutdown();
     return 0;

@@ -12,6 +12,7 @@
 
 #include "art/database.h"
 #include "rate_reporter.h"
+#include "results.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 #include "world/cell.h"
@@ -145,6 +146,7 @@ int main(int argc, char** argv) {
         const double ref_cpu = reporter.rate(p[2], "items_per_second", true);
         if (ours <= 0 || ours_cpu <= 0) continue;
         std::printf("%-10s %14.0f %14.0f %7.2fx %9.2fx\n", p[0], ours, ref, ref / ours, ref_cpu / ours_cpu);
+        bench_result((std::string("busy cell ") + p[0]).c_str(), ours, "objects/s", "without the cell cache", ref);
     }
     zk::cell_term();
     zk::ui_set_port(nullptr);
