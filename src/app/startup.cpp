@@ -53,6 +53,7 @@
 #include "upgrade/about.h"
 #include "upgrade/check.h"
 #include "view/camera.h"
+#include "view/click.h"
 #include "view/collision.h"
 #include "view/focus.h"
 #include "view/frame.h"
@@ -60,6 +61,8 @@
 #include "view/scene.h"
 #include "view/self.h"
 #include "view/viewport.h"
+#include "world/animation.h"
+#include "world/behavior.h"
 #include "world/cell.h"
 #include "world/pdialog.h"
 #include "world/pick.h"
@@ -98,6 +101,19 @@ void bind_object_hooks(bool bound) {
     h.model_reference = bound ? model_reference_object : nullptr;
     h.model_place = bound ? model_place : nullptr;
     h.model_dereference = bound ? model_dereference : nullptr;
+    // An object's texture animation and sign belong to its model instance:
+    // a new clump gets them again, and they go with the instance.
+    ModelHooks& m = model_hooks();
+    m = ModelHooks{};
+    if (!bound) return;
+    m.instance_replaced = [](model_ref* r) {
+        animation_instance_replaced(r);
+        sign_instance_replaced(r);
+    };
+    m.instance_released = [](model_ref* r) {
+        animation_instance_released(r);
+        sign_instance_released(r);
+    };
 }
 
 // Once the user's own figure exists: collision glides it, and the
@@ -166,6 +182,14 @@ void startup_bind_hooks() {
     login.splash_hide = about_hide_dialog;
     login.splash_hide_cancel = about_hide_cancel;
     login.build_check = build_check;
+
+    // Objects act: their create clauses as they are made, a click in the
+    // view, a bump, an animation that ends.
+    object_hooks().action_check = behavior_action_check;
+    object_hooks().action_create = behavior_action_create;
+    collision_hooks().bump = behavior_bump;
+    animation_hooks().adone = behavior_adone;
+    viewport_hooks().click = view_click;
 
     WorldHooks& world = world_hooks();
     world.reset = world_reset;

@@ -66,6 +66,7 @@ struct State {
     int64_t references = 0;
     bool scene_changed = false;
     bool keep_rwx = false;
+    ModelHooks hooks;
 };
 State g;
 
@@ -476,8 +477,11 @@ model_ref* model_reference(const std::string& dir, const std::string& given, RwS
 
 model_ref* model_reference_object(const std::string& name) { return model_reference("models", name, nullptr); }
 
+ModelHooks& model_hooks() { return g.hooks; }
+
 void model_dereference(model_ref* ref) {
     if (!ref) return;
+    if (g.hooks.instance_released) g.hooks.instance_released(ref);
     model* m = ref->owner;
     for (model_ref** p = &m->refs; *p; p = &(*p)->next)
         if (*p == ref) {
@@ -590,6 +594,7 @@ void reload_model(model_ref* ref) {
             log_write("RwAddClumpToScene (%p, %p)", static_cast<void*>(ref->scene), static_cast<void*>(ref->clump));
         rw_scene_add_clump(ref->scene, ref->clump);
     }
+    if (g.hooks.instance_replaced) g.hooks.instance_replaced(ref);
     if (trace()) log_write("reload_model complete");
 }
 

@@ -60,6 +60,15 @@ model_ref* model_reference(const std::string& dir, const std::string& name, RwSc
 model_ref* model_reference_object(const std::string& name);
 // Removes the reference's clump from the scene and frees both.
 void model_dereference(model_ref* ref);
+
+// What later modules keep on an object's model instance (animated textures,
+// signs) follows the instance: told when its shown clump has been replaced
+// by a new one, and when the reference goes. Unset hooks are skipped.
+struct ModelHooks {
+    void (*instance_replaced)(model_ref* ref) = nullptr;
+    void (*instance_released)(model_ref* ref) = nullptr;
+};
+ModelHooks& model_hooks();
 // Rotation of `yaw` degrees about the vertical axis, then translation.
 void model_place(model_ref* ref, double x, double y, double z, float yaw);
 // The shown clump, the object's model instance (null for null).

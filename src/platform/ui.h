@@ -94,6 +94,25 @@ public:
     // and its lines.
     virtual void downloads_window_show(bool shown, int x, int y) { (void)shown, (void)x, (void)y; }
     virtual void downloads_window_update(const DownloadsView& view) { (void)view; }
+
+    // Text drawn on signs: one font made once ("Arial", 32 pixels high,
+    // semibold), whose line height this answers (0 when there is no font).
+    virtual int sign_font() { return 0; }
+    // The size of `text` laid out centred and broken between words to fit
+    // `width` (a word longer than that widens it). False without a font.
+    virtual bool sign_measure(const std::string& text, int width, int* text_width, int* text_height) {
+        (void)text, (void)width, (void)text_width, (void)text_height;
+        return false;
+    }
+    // Draws `text` as sign_measure lays it out in the column of `text_width`
+    // starting at (left, top), into `pixels` (width x height bytes, rows top
+    // down), setting 1 where the text covers a pixel and leaving the rest.
+    // An ampersand is a character like any other.
+    virtual bool sign_draw(const std::string& text, int width, int height, int left, int top, int text_width,
+                           uint8_t* pixels) {
+        (void)text, (void)width, (void)height, (void)left, (void)top, (void)text_width, (void)pixels;
+        return false;
+    }
 };
 
 // The port in use. Set once at start-up (the shell's, or a test's fake).

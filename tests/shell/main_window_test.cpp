@@ -135,3 +135,30 @@ TEST_F(MainWindowTest, TheDownloadsWindowFollowsItsCommandAndShowsEachTransfer) 
     download_term();
     ui_set_port(nullptr);
 }
+
+TEST_F(MainWindowTest, SignTextIsBrokenBetweenWordsAndDrawnCentredWithAmpersandsKept) {
+    const int line = ui_.sign_font();
+    ASSERT_GT(line, 20);
+    int w = 0, h = 0, w2 = 0, h2 = 0;
+    ASSERT_TRUE(ui_.sign_measure("Hi there", 1000, &w, &h));
+    EXPECT_EQ(h, line);
+    ASSERT_TRUE(ui_.sign_measure("Hi there", w - 1, &w2, &h2));
+    EXPECT_GT(h2, line * 3 / 2) << "two lines";
+    ASSERT_TRUE(ui_.sign_measure("&", 1000, &w, &h));
+    ASSERT_TRUE(ui_.sign_measure("&&", 1000, &w2, &h2));
+    EXPECT_GT(w2, w * 3 / 2) << "no mnemonics";
+
+    const int width = 200, height = 80;
+    std::vector<uint8_t> pixels(width * height, 0);
+    ASSERT_TRUE(ui_.sign_draw("&", width, height, 10, (height - h) / 2, 180, pixels.data()));
+    int left = width, right = -1, top = height, bottom = -1;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            ASSERT_LE(pixels[y * width + x], 1);
+            if (!pixels[y * width + x]) continue;
+            left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    ASSERT_GE(right, left) << "text drawn";
+    EXPECT_NEAR(left + right, width, 4) << "centred across";
+    EXPECT_NEAR(top + bottom, height, 12) << "centred down";
+}

@@ -2,6 +2,7 @@
 // answers as the test says.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -95,6 +96,47 @@ public:
     void cursor_hide(bool hidden) override { cursor_hidden = hidden; }
     void cursor_busy(bool on) override { busy = on; }
     bool main_window_active() override { return active; }
+
+    // Signs in a font of blocks: every character 16 x 32 pixels, a visible
+    // one a block inset by 2 and 4; lines broken between words to fit.
+    static constexpr int kSignChar = 16, kSignLine = 32;
+    int sign_measures = 0;
+    int sign_font() override { return kSignLine; }
+    static std::vector<std::string> sign_lines(const std::string& text, int width) {
+        std::vector<std::string> lines(1);
+        size_t at = 0;
+        while (at < text.size()) {
+            size_t end = text.find(' ', at);
+            const std::string word = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            at = end == std::string::npos ? text.size() : end + 1;
+            std::string& line = lines.back();
+            if (line.empty() || int(line.size() + 1 + word.size()) * kSignChar <= width)
+                line += (line.empty() ? "" : " ") + word;
+            else
+                lines.push_back(word);
+        }
+        return lines;
+    }
+    bool sign_measure(const std::string& text, int width, int* w, int* h) override {
+        ++sign_measures;
+        *w = 0;
+        for (const std::string& line : sign_lines(text, width)) *w = std::max(*w, int(line.size()) * kSignChar);
+        *h = int(sign_lines(text, width).size()) * kSignLine;
+        return true;
+    }
+    bool sign_draw(const std::string& text, int width, int height, int left, int top, int text_width,
+                   uint8_t* pixels) override {
+        int y = top;
+        for (const std::string& line : sign_lines(text, text_width)) {
+            const int x0 = left + (text_width - int(line.size()) * kSignChar) / 2;
+            for (size_t i = 0; i < line.size(); ++i)
+                for (int py = y + 4; line[i] != ' ' && py < y + kSignLine - 4; ++py)
+                    for (int px = x0 + int(i) * kSignChar + 2; px < x0 + int(i + 1) * kSignChar - 2; ++px)
+                        if (px >= 0 && px < width && py >= 0 && py < height) pixels[py * width + px] = 1;
+            y += kSignLine;
+        }
+        return true;
+    }
 };
 
 // Installs a FakeUi for the life of the object.

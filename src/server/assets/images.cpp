@@ -176,6 +176,16 @@ Rgb door(float u, float v, const Image& im, int x, int y) {
     return c;
 }
 
+// The animated door's three frames: its panels glow red, green, then blue,
+// so that each frame is told apart at a glance (and by the tests' pixels).
+template <int Frame>
+Rgb doorway(float u, float v, const Image& im, int x, int y) {
+    Rgb c = door(u, v, im, x, y);
+    const bool in_panel = u > 0.19f && u < 0.81f && ((v > 0.12f && v < 0.41f) || (v > 0.59f && v < 0.88f));
+    if (in_panel) c = Frame == 1 ? Rgb{220, 40, 30} : Frame == 2 ? Rgb{40, 200, 60} : Rgb{40, 80, 230};
+    return c;
+}
+
 Rgb board(float u, float v, const Image& im, int x, int y) {
     // The back and rim of the signboard.
     return scale(wood(v, u, im, x, y), 0.8f);
@@ -221,6 +231,8 @@ const std::vector<Entry>& entries() {
         {{"metal", "", 64, 64}, metal},       {{"glow", "", 64, 64}, glow},
         {{"door", "", 128, 128}, door},       {{"board", "", 128, 64}, board},
         {{"painting", "", 128, 128}, painting},
+        {{"doorway1", "", 128, 128}, doorway<1>}, {{"doorway2", "", 128, 128}, doorway<2>},
+        {{"doorway3", "", 128, 128}, doorway<3>},
     };
     return list;
 }

@@ -5,14 +5,18 @@
 #include <QCursor>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +46,10 @@ void on_signal(int) {
 }
 
 QScreen* screen() { return QGuiApplication::primaryScreen(); }
+
+// Signs: centred lines broken between words; no mnemonic flag, so "&" is
+// drawn as it is.
+constexpr int kSignFlags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap;
 
 }  // namespace
 
@@ -305,5 +313,45 @@ void QtUi::cursor_busy(bool busy) {
 }
 
 bool QtUi::main_window_active() { return window_ && window_->isActiveWindow(); }
+
+int QtUi::sign_font() {
+    if (!sign_font_) {
+        // "Arial", or what fontconfig puts in its place (Liberation Sans).
+        sign_font_ = std::make_unique<QFont>(QStringLiteral("Arial"));
+        sign_font_->setPixelSize(32);
+        sign_font_->setWeight(QFont::DemiBold);
+        // Two colours: a pixel is text or it is not.
+        sign_font_->setStyleStrategy(QFont::NoAntialias);
+    }
+    return QFontMetrics(*sign_font_).height();
+}
+
+bool QtUi::sign_measure(const std::string& text, int width, int* text_width, int* text_height) {
+    if (!sign_font_) return false;
+    const QRect box(0, 0, std::max(width, 0), 1 << 20);
+    const QRect r = QFontMetrics(*sign_font_).boundingRect(box, kSignFlags, QString::fromStdString(text));
+    *text_width = r.width();
+    *text_height = r.height();
+    return true;
+}
+
+bool QtUi::sign_draw(const std::string& text, int width, int height, int left, int top, int text_width,
+                     uint8_t* pixels) {
+    if (!sign_font_ || width <= 0 || height <= 0) return false;
+    QImage image(width, height, QImage::Format_Grayscale8);
+    image.fill(0);
+    {
+        QPainter painter(&image);
+        painter.setFont(*sign_font_);
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(left, top, text_width, height - top), kSignFlags, QString::fromStdString(text));
+    }
+    for (int y = 0; y < height; ++y) {
+        const uchar* row = image.constScanLine(y);
+        for (int x = 0; x < width; ++x)
+            if (row[x] >= 128) pixels[size_t(y) * width + x] = 1;
+    }
+    return true;
+}
 
 }  // namespace zk

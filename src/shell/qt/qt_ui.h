@@ -1,6 +1,7 @@
 // The window-system port implemented with Qt.
 #pragma once
 
+#include <QFont>
 #include <QPointer>
 
 #include <map>
@@ -53,6 +54,10 @@ public:
     bool main_window_active() override;
     void downloads_window_show(bool shown, int x, int y) override;
     void downloads_window_update(const DownloadsView& view) override;
+    int sign_font() override;
+    bool sign_measure(const std::string& text, int width, int* text_width, int* text_height) override;
+    bool sign_draw(const std::string& text, int width, int height, int left, int top, int text_width,
+                   uint8_t* pixels) override;
 
     MainWindow* main_window() const { return window_; }
 
@@ -66,6 +71,7 @@ private:
     std::map<int, QLabel*> panes_;
     QPointer<DownloadsWindow> downloads_;  // owned by the main window
     int next_pane_ = 1;
+    std::unique_ptr<QFont> sign_font_;
 };
 
 }  // namespace zk
