@@ -39,6 +39,11 @@ struct model {
     int32_t pending_textures = 0;
     // Every reference holds one texture reference on each of these.
     std::vector<texture*> textures;
+    // The shape last loaded from the chunk store (a flat one while textures
+    // are missing), kept while the model is referenced: each object gets a
+    // duplicate, and duplicates share their GPU buffers and are drawn in one go.
+    RwClump* shape = nullptr;
+    bool shape_flat = false;
 };
 
 struct model_ref {
@@ -258,7 +263,13 @@ void start_model(model* m) {
     load_model(m);
 }
 
+void drop_shape(model* m) {
+    rw_clump_destroy(m->shape);
+    m->shape = nullptr;
+}
+
 void free_model(model* m) {
+    drop_shape(m);
     g.by_id.erase(m->id);
     delete m;
 }
@@ -422,6 +433,7 @@ void model_reset() {
             if (trace()) log_write("model_reset: %s still referenced", m->name.c_str());
             take_textures(m, -1);
             m->textures.clear();
+            drop_shape(m);
             m->pending_textures = 0;
             m->fetch = nullptr;
             continue;
@@ -494,6 +506,7 @@ void model_dereference(model_ref* ref) {
     rw_clump_destroy(ref->clump);  // leaves the scene first
     --m->ref_count;
     --g.references;
+    if (m->ref_count == 0) drop_shape(m);
     delete ref;
 }
 
@@ -551,16 +564,18 @@ void update_model(model_ref* ref) {
     model* m = ref->owner;
     rw_clump_destroy(ref->pending);
     ref->pending = nullptr;
-    RwClump* next = nullptr;
-    if (m->ready && m->pending_textures == 0 && m->chunk_present) {
-        next = chunk_load(m->dir, m->name);
-        if (next)
+    const bool full = m->ready && m->pending_textures == 0 && m->chunk_present;
+    const bool flat = !full && m->ready && m->pending_textures > 0 && m->type != kModelAligned;
+    if ((full || flat) && !(m->shape && m->shape_flat == flat)) {
+        drop_shape(m);
+        m->shape = chunk_load(flat ? model_flat_prefix(m->dir) : m->dir, m->name);
+        m->shape_flat = flat;
+        if (full && m->shape)
             m->height = m->min_y = m->max_y = kUnknown;
-        else
+        else if (full)
             m->chunk_present = false;  // damaged, and deleted
-    } else if (m->ready && m->pending_textures > 0 && m->type != kModelAligned) {
-        next = chunk_load(model_flat_prefix(m->dir), m->name);
     }
+    RwClump* next = (full || flat) && m->shape ? rw_clump_duplicate(m->shape) : nullptr;
     if (!next) next = rw_clump_duplicate(g.placeholder);
     ref->pending = next;
     if (m->type == kModelAvatar)
@@ -571,6 +586,8 @@ void update_model(model_ref* ref) {
 }
 
 void update_models(model* m) {
+    // The chunk may have changed: every reference gets the shape loaded anew.
+    drop_shape(m);
     for (model_ref* r = m->refs; r; r = r->next) update_model(r);
 }
 

@@ -1,6 +1,7 @@
 #include "render/clump.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "render/device.h"
 
@@ -11,6 +12,27 @@ uint64_t g_serial = 0;
 int64_t g_live = 0;
 RwDevice* g_device = nullptr;
 uint64_t g_device_generation = 0;
+
+uint64_t g_geometry = 0;
+
+// How many clumps show each geometry; the device drops its buffers for one
+// when the last goes. Never freed: other objects' destructors may still
+// destroy clumps at exit.
+std::unordered_map<uint64_t, uint32_t>& geometry_users() {
+    static auto* users = new std::unordered_map<uint64_t, uint32_t>;
+    return *users;
+}
+
+void set_geometry(RwClump* c, uint64_t id) {
+    auto& users = geometry_users();
+    auto it = users.find(c->geometry);
+    if (it != users.end() && --it->second == 0) {
+        users.erase(it);
+        if (g_device) g_device->geometry_released(c->geometry);
+    }
+    c->geometry = id;
+    if (id) ++users[id];
+}
 
 void release_materials(RwClump* c) {
     for (RwMaterial& m : c->materials) {
@@ -58,6 +80,7 @@ void RwBox::add(RwV3 p) {
 RwClump* rw_clump_create() {
     auto* c = new RwClump;
     c->serial = ++g_serial;
+    set_geometry(c, ++g_geometry);
     ++g_live;
     return c;
 }
@@ -78,6 +101,7 @@ void rw_clump_destroy(RwClump* c) {
     }
     c->children.clear();
     release_materials(c);
+    set_geometry(c, 0);
     if (g_device) g_device->clump_destroyed(c->serial);
     --g_live;
     delete c;
@@ -94,6 +118,7 @@ RwClump* rw_clump_duplicate(const RwClump* src) {
     c->materials = src->materials;
     for (RwMaterial& m : c->materials) rw_texture_add_reference(m.texture);
     c->polygons = src->polygons;
+    set_geometry(c, src->geometry);
     c->hidden = src->hidden;
     c->user = src->user;
     for (const RwClump* child : src->children) rw_clump_add_child(c, rw_clump_duplicate(child));
@@ -119,6 +144,7 @@ void rw_clump_add_child(RwClump* parent, RwClump* child) {
 void rw_clump_changed(RwClump* c) {
     if (!c) return;
     ++c->version;
+    set_geometry(c, ++g_geometry);  // no longer what its duplicates show
     bump_scene(c);
 }
 

@@ -63,6 +63,9 @@ struct RwClump {
     bool hidden = false;
     uint64_t serial = 0;
     uint32_t version = 1;               // bumped by geometry and material changes
+    // Names the vertices, polygons and materials: a duplicate keeps its
+    // template's until either changes, so the two can share GPU buffers.
+    uint64_t geometry = 0;
     void* user = nullptr;               // for the clump's owner
 };
 

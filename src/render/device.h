@@ -25,6 +25,8 @@ public:
     virtual void clump_destroyed(uint64_t serial) = 0;
     virtual void texture_destroyed(uint64_t serial) = 0;
     virtual void camera_destroyed(uint64_t serial) = 0;
+    // No clump shows that geometry (RwClump::geometry) any more.
+    virtual void geometry_released(uint64_t) {}
 };
 
 // The device in use, or none. The caller keeps it alive while it is set.

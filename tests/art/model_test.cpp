@@ -165,6 +165,8 @@ TEST_F(Model, ConvertedOnceThenLoadedFromTheStoreWithoutAsking) {
     model_ref* second = ref("box");
     model_flush();
     EXPECT_FLOAT_EQ(top(model_clump(second)), figure_top);
+    // Both show one shape, which the renderer draws for both at once.
+    EXPECT_EQ(model_clump(second)->geometry, model_clump(plain)->geometry);
     drop_all();
     stop();
     start();

@@ -165,6 +165,35 @@ TEST_F(Pixels, OnlyWhatTheCameraMaySeeIsDrawn) {
     EXPECT_EQ(device_.draw_calls(), 2 * one);
 }
 
+// Duplicates of one model share buffers and one draw call, until one of
+// them changes its own vertices and colour: the other keeps its look.
+TEST_F(Pixels, DuplicatesShareADrawUntilOneOfThemChanges) {
+    RwClump* a = add("ClumpBegin\nColor 1 0 0\nBlock 1 1 1\nClumpEnd\n", {-1.5f, 0, 5});
+    RwClump* b = rw_clump_duplicate(a);
+    clumps_.push_back(b);
+    rw_clump_transform(b, matrix_translation(1.5f, 0, 5));
+    rw_scene_add_clump(scene_, b);
+    // Which of red, green or blue (the background) a pixel mostly is.
+    auto hue = [&](int x, int y) {
+        const RwRgba c = at(x, y);
+        return c.r > c.g && c.r > c.b ? 'r' : c.g > c.b ? 'g' : 'b';
+    };
+    draw();
+    EXPECT_EQ(std::string({hue(104, 60), hue(56, 60), hue(56, 41)}), "rrb");  // a, b, above b
+    EXPECT_EQ(device_.draw_calls(), 1);
+    const int64_t built = device_.rebuilds();
+    for (RwVertex& v : b->vertices) v.p.y += 1.2f;
+    b->materials[0].r = 0, b->materials[0].g = 1;
+    rw_clump_changed(b);
+    draw();
+    EXPECT_EQ(std::string({hue(104, 60), hue(56, 60), hue(56, 41)}), "rbg");
+    EXPECT_EQ(device_.draw_calls(), 2);
+    EXPECT_EQ(device_.rebuilds(), built + 1);
+    rw_clump_hide(a);
+    draw();
+    EXPECT_EQ(std::string({hue(104, 60), hue(56, 60), hue(56, 41)}), "bbg");
+}
+
 TEST_F(Pixels, TextureFrameChangesWhenTheClockAdvances) {
     add("clumpbegin\nsurface 1 0 0\ntexture film\nvertex -1 -1 0 uv 0 1\nvertex -1 1 0 uv 0 0\n"
         "vertex 1 1 0 uv 1 0\nvertex 1 -1 0 uv 1 1\nquad 1 2 3 4\nclumpend\n",

@@ -1,9 +1,12 @@
 #include "render/gl/gl_device.h"
 
 #include <epoxy/gl.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <ctime>
 #include <unordered_map>
 #include <vector>
 
@@ -15,7 +18,7 @@ const char* kVertexShader = R"(#version 330 core
 layout(location = 0) in vec3 position;
 layout(location = 1) in vec3 normal;
 layout(location = 2) in vec2 uv;
-uniform mat4 model;
+layout(location = 3) in mat4 model;   // one per drawn clump (locations 3..6)
 uniform mat4 view;
 uniform mat4 projection;
 out vec3 world_normal;
@@ -116,13 +119,29 @@ struct Batch {
     uint32_t material;
 };
 
-struct ClumpBuffers {
-    uint32_t version = 0;
+// The buffers of one geometry, shared by every clump that shows it, and the
+// clumps of this frame that show it: one instanced draw per batch for all.
+struct Shape {
     GLuint vao = 0, vbo = 0;
     std::vector<Batch> batches;
-    uint64_t last_frame = 0;
-    RwV3 centre{};  // a sphere around the clump's own vertices
+    std::vector<float> pending;  // vertices not yet sent to the GPU
+    bool sent = false;
+    RwV3 centre{};  // a sphere around the geometry's vertices
     float radius = 0;
+    uint64_t last_frame = 0;
+    // In a render: the clump whose materials it shows (every clump of the
+    // geometry has the same), their placements, and the first instance.
+    const RwClump* clump = nullptr;
+    std::vector<RwMatrix> placed;
+    size_t first = 0;
+};
+
+// A see-through batch of one drawn clump, drawn after everything opaque.
+struct Deferred {
+    Shape* shape;
+    size_t batch;
+    size_t instance;   // into shape->placed
+    float distance;    // from the eye
 };
 
 struct GpuTexture {
@@ -155,11 +174,11 @@ std::vector<uint8_t> rgba_of(const RwRaster& r, const RwRaster* mask, int first_
 struct GlDevice::State {
     bool ready = false;
     GLuint program = 0, flat = 0;
-    GLint u_model = -1, u_view = -1, u_projection = -1, u_colour = -1, u_surface = -1, u_textured = -1,
+    GLint u_view = -1, u_projection = -1, u_colour = -1, u_surface = -1, u_textured = -1,
           u_lit = -1, u_image = -1, u_ambient = -1, u_light_count = -1, u_light_dir = -1, u_light_power = -1;
     GLint f_size = -1, f_image = -1;
-    GLuint quad_vao = 0, quad_vbo = 0;
-    std::unordered_map<uint64_t, ClumpBuffers> clumps;
+    GLuint quad_vao = 0, quad_vbo = 0, instance_vbo = 0;
+    std::unordered_map<uint64_t, Shape> shapes;          // by RwClump::geometry
     std::unordered_map<uint64_t, GpuTexture> textures;   // by texture serial
     std::unordered_map<uint64_t, GpuTexture> rasters;    // backdrops and overlays, by raster serial
     std::unordered_map<uint64_t, Target> targets;        // by camera serial
@@ -170,6 +189,13 @@ struct GlDevice::State {
     int draw_calls = 0, counting = 0;
     int64_t rebuilds = 0, uploads = 0;
     uint64_t frame = 0;
+    int64_t walk_ns = 0;
+    // Kept from frame to frame so that a frame allocates nothing.
+    std::vector<Shape*> drawn;
+    std::vector<Deferred> translucent;
+    std::vector<std::pair<const RwClump*, RwMatrix>> stack;
+    std::vector<float> instances;
+    size_t instance_capacity = 0;  // floats
 };
 
 GlDevice::GlDevice() : s_(std::make_unique<State>()) {}
@@ -181,8 +207,14 @@ bool GlDevice::initialize() {
     s_->program = link(kVertexShader, kFragmentShader);
     s_->flat = link(kFlatVertexShader, kFlatFragmentShader);
     if (!s_->program || !s_->flat) return false;
+    // Mesa's software rasterizer bins a frame's triangles in 64 KiB blocks
+    // that it frees when the frame is done: tens of MiB in a crowded view.
+    // glibc would give them back to the kernel every frame and fault them
+    // in again page by page, which took most of a frame's time. Keep them.
+    const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    if (renderer && (std::strstr(renderer, "llvmpipe") || std::strstr(renderer, "softpipe")))
+        mallopt(M_TRIM_THRESHOLD, 256 << 20);
     GLuint p = s_->program;
-    s_->u_model = glGetUniformLocation(p, "model");
     s_->u_view = glGetUniformLocation(p, "view");
     s_->u_projection = glGetUniformLocation(p, "projection");
     s_->u_colour = glGetUniformLocation(p, "colour");
@@ -198,6 +230,7 @@ bool GlDevice::initialize() {
     s_->f_image = glGetUniformLocation(s_->flat, "image");
     glGenVertexArrays(1, &s_->quad_vao);
     glGenBuffers(1, &s_->quad_vbo);
+    glGenBuffers(1, &s_->instance_vbo);
     glBindVertexArray(s_->quad_vao);
     glBindBuffer(GL_ARRAY_BUFFER, s_->quad_vbo);
     glBufferData(GL_ARRAY_BUFFER, sizeof(float) * 16, nullptr, GL_DYNAMIC_DRAW);
@@ -212,7 +245,7 @@ bool GlDevice::initialize() {
 
 void GlDevice::release() {
     make_current();
-    for (auto& [k, c] : s_->clumps) {
+    for (auto& [k, c] : s_->shapes) {
         glDeleteBuffers(1, &c.vbo);
         glDeleteVertexArrays(1, &c.vao);
     }
@@ -223,7 +256,9 @@ void GlDevice::release() {
         glDeleteTextures(1, &t.colour);
         glDeleteRenderbuffers(1, &t.depth);
     }
-    s_->clumps.clear();
+    s_->shapes.clear();
+    s_->drawn.clear();
+    s_->translucent.clear();
     s_->textures.clear();
     s_->rasters.clear();
     s_->targets.clear();
@@ -231,6 +266,7 @@ void GlDevice::release() {
         glDeleteProgram(s_->program);
         glDeleteProgram(s_->flat);
         glDeleteBuffers(1, &s_->quad_vbo);
+        glDeleteBuffers(1, &s_->instance_vbo);
         glDeleteVertexArrays(1, &s_->quad_vao);
     }
     s_->ready = false;
@@ -351,7 +387,8 @@ void GlDevice::clear(RwCamera& camera) {
 
 namespace {
 
-void build(ClumpBuffers& cb, const RwClump& c) {
+// The vertices of the clump's batches, kept until `send` gives them to GL.
+void prepare(Shape& sh, const RwClump& c) {
     // Smooth normals: each vertex averages the faces around it.
     std::vector<RwV3> face(c.polygons.size()), smooth(c.vertices.size());
     for (size_t i = 0; i < c.polygons.size(); ++i) {
@@ -370,8 +407,9 @@ void build(ClumpBuffers& cb, const RwClump& c) {
     for (RwV3& n : smooth) n = normalize(n);
 
     // Polygons grouped by material and drawing mode: one draw call each.
-    std::vector<float> data;
-    cb.batches.clear();
+    std::vector<float>& data = sh.pending;
+    data.clear();
+    sh.batches.clear();
     auto emit = [&](size_t poly, uint32_t v) {
         const RwVertex& vx = c.vertices[v];
         const RwMaterial& m = c.materials[c.polygons[poly].material];
@@ -404,14 +442,31 @@ void build(ClumpBuffers& cb, const RwClump& c) {
             }
         }
         const GLsizei count = GLsizei(data.size() / 8) - first;
-        if (count > 0) cb.batches.push_back({mode, first, count, mi});
+        if (count > 0) sh.batches.push_back({mode, first, count, mi});
     }
-    if (!cb.vao) {
-        glGenVertexArrays(1, &cb.vao);
-        glGenBuffers(1, &cb.vbo);
+    const RwBox box = rw_clump_bbox(&c);
+    sh.centre = box.empty ? RwV3{} : (box.min + box.max) * 0.5f;
+    sh.radius = box.empty ? 0 : length(box.max - box.min) * 0.5f;
+    sh.sent = false;
+}
+
+// The model matrix of each instance comes from the instance buffer, 4
+// columns at locations 3..6; `instance` is where this draw's first one is.
+void point_instances(GLuint instance_vbo, size_t instance) {
+    glBindBuffer(GL_ARRAY_BUFFER, instance_vbo);
+    for (GLuint col = 0; col < 4; ++col)
+        glVertexAttribPointer(3 + col, 4, GL_FLOAT, GL_FALSE, sizeof(RwMatrix),
+                              reinterpret_cast<void*>(instance * sizeof(RwMatrix) + col * 4 * sizeof(float)));
+}
+
+void send(Shape& sh, GLuint instance_vbo) {
+    if (!sh.vao) {
+        glGenVertexArrays(1, &sh.vao);
+        glGenBuffers(1, &sh.vbo);
     }
-    glBindVertexArray(cb.vao);
-    glBindBuffer(GL_ARRAY_BUFFER, cb.vbo);
+    glBindVertexArray(sh.vao);
+    glBindBuffer(GL_ARRAY_BUFFER, sh.vbo);
+    const std::vector<float>& data = sh.pending;
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(data.size() * sizeof(float)), data.data(), GL_STATIC_DRAW);
     glEnableVertexAttribArray(0);
     glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 8 * sizeof(float), nullptr);
@@ -419,7 +474,13 @@ void build(ClumpBuffers& cb, const RwClump& c) {
     glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 8 * sizeof(float), reinterpret_cast<void*>(3 * sizeof(float)));
     glEnableVertexAttribArray(2);
     glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, 8 * sizeof(float), reinterpret_cast<void*>(6 * sizeof(float)));
-    cb.version = c.version;
+    for (GLuint col = 0; col < 4; ++col) {
+        glEnableVertexAttribArray(3 + col);
+        glVertexAttribDivisor(3 + col, 1);
+    }
+    point_instances(instance_vbo, 0);
+    sh.pending = {};
+    sh.sent = true;
 }
 
 // The clump turned about y (or fully) so that its +z axis faces the camera.
@@ -442,14 +503,14 @@ RwMatrix aligned(const RwMatrix& world, RwAxisAlignment a, RwV3 eye) {
 namespace {
 
 // Whether the clump's sphere lies wholly outside what the camera sees
-// (`placed` takes the clump to eye space, which looks down -z). Most of a
+// (`view` takes the world to eye space, which looks down -z). Most of a
 // neighbourhood is beside or behind the viewer: not drawing it is the
 // cheapest draw of all.
-bool outside_view(const RwCamera& camera, const RwMatrix& placed, const ClumpBuffers& cb) {
-    const RwV3 p = transform_point(placed, cb.centre);
+bool outside_view(const RwCamera& camera, const RwMatrix& view, const RwMatrix& world, const Shape& cb) {
+    const RwV3 p = transform_point(view, transform_point(world, cb.centre));
     float scale = 0;
     for (int col = 0; col < 3; ++col)
-        scale = std::max(scale, length(RwV3{placed.at(0, col), placed.at(1, col), placed.at(2, col)}));
+        scale = std::max(scale, length(transform_vector(view, {world.at(0, col), world.at(1, col), world.at(2, col)})));
     const float r = cb.radius * scale;
     const float n = camera.near_plane, f = std::max(camera.far_plane, n * 2);
     if (p.z - r > -n || -p.z - r > f) return true;
@@ -459,17 +520,78 @@ bool outside_view(const RwCamera& camera, const RwMatrix& placed, const ClumpBuf
            (-p.y + p.z * wh) / sy > r;
 }
 
+int64_t thread_cpu_ns() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 }  // namespace
 
 void GlDevice::render(RwCamera& camera, RwScene& scene) {
     make_current();
-    if (!s_->ready || !bind_target(s_->targets, camera)) return;
+    if (!s_->ready || !s_->targets.count(camera.serial)) return;
     State& s = *s_;
+    const int64_t start = thread_cpu_ns();
+    const RwMatrix view = rw_camera_view_matrix(&camera), proj = rw_camera_projection(&camera);
+    const RwV3 eye = rw_camera_position(&camera);
+
+    // First our own walk, without a GL call: what is seen, grouped by
+    // geometry, so that every clump of one geometry is drawn at once. Every
+    // shape's `placed` is empty between renders.
+    auto visit = [&](const RwClump* c, const RwMatrix* parent) {
+        if (c->hidden) return;
+        RwMatrix world = parent ? *parent * c->matrix : c->matrix;
+        if (c->alignment != RwAxisAlignment::none) world = aligned(world, c->alignment, eye);
+        for (const RwClump* child : c->children) s.stack.push_back({child, world});
+        if (c->polygons.empty()) return;
+        auto [it, fresh] = s.shapes.try_emplace(c->geometry);
+        Shape& sh = it->second;
+        if (fresh) {
+            prepare(sh, *c);
+            ++s.rebuilds;
+        }
+        sh.last_frame = s.frame;
+        if (outside_view(camera, view, world, sh)) return;
+        if (sh.placed.empty()) {
+            sh.clump = c;
+            s.drawn.push_back(&sh);
+        }
+        sh.placed.push_back(world);
+    };
+    for (const RwClump* root : scene.clumps) {
+        visit(root, nullptr);
+        while (!s.stack.empty()) {
+            const auto [c, parent] = s.stack.back();
+            s.stack.pop_back();
+            visit(c, &parent);
+        }
+    }
+    // One instance buffer for the frame: each geometry's placements in a run.
+    s.instances.clear();
+    for (Shape* sh : s.drawn) {
+        sh->first = s.instances.size() / 16;
+        for (const RwMatrix& m : sh->placed) s.instances.insert(s.instances.end(), m.m, m.m + 16);
+        const std::vector<RwMaterial>& materials = sh->clump->materials;
+        for (size_t b = 0; b < sh->batches.size(); ++b) {
+            const uint32_t mi = sh->batches[b].material;
+            if (mi >= materials.size() || materials[mi].opacity >= 1) continue;
+            for (size_t i = 0; i < sh->placed.size(); ++i) {
+                const RwMatrix& m = sh->placed[i];
+                s.translucent.push_back({sh, b, i, length(RwV3{m.at(0, 3), m.at(1, 3), m.at(2, 3)} - eye)});
+            }
+        }
+    }
+    // See-through materials are drawn last, farthest first.
+    std::sort(s.translucent.begin(), s.translucent.end(),
+              [](const Deferred& a, const Deferred& b) { return a.distance > b.distance; });
+    s.walk_ns = thread_cpu_ns() - start;
+
+    bind_target(s.targets, camera);
     glUseProgram(s.program);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
     glDisable(GL_CULL_FACE);
-    const RwMatrix view = rw_camera_view_matrix(&camera), proj = rw_camera_projection(&camera);
     glUniformMatrix4fv(s.u_view, 1, GL_FALSE, view.m);
     glUniformMatrix4fv(s.u_projection, 1, GL_FALSE, proj.m);
     glUniform1f(s.u_ambient, scene.ambient);
@@ -485,16 +607,17 @@ void GlDevice::render(RwCamera& camera, RwScene& scene) {
     glUniform1fv(s.u_light_power, 4, power);
     glUniform1i(s.u_image, 0);
     glActiveTexture(GL_TEXTURE0);
-    const RwV3 eye = rw_camera_position(&camera);
+    // Written in place: a fresh buffer every frame would cost the software
+    // rasterizer an allocation of its own.
+    glBindBuffer(GL_ARRAY_BUFFER, s.instance_vbo);
+    if (s.instances.size() > s.instance_capacity) {
+        s.instance_capacity = s.instances.size() * 2;
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(s.instance_capacity * sizeof(float)), nullptr, GL_DYNAMIC_DRAW);
+    }
+    if (!s.instances.empty())
+        glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(s.instances.size() * sizeof(float)), s.instances.data());
 
-    struct Deferred {
-        ClumpBuffers* cb;
-        const RwClump* clump;
-        RwMatrix world;
-        size_t batch;
-    };
-    std::vector<Deferred> translucent;
-    auto draw_batch = [&](const RwClump& c, const Batch& b) {
+    auto draw_batch = [&](const RwClump& c, const Batch& b, GLsizei instances) {
         const RwMaterial& m = c.materials[b.material];
         glUniform4f(s.u_colour, m.r, m.g, m.b, m.opacity);
         glUniform3f(s.u_surface, m.ambient, m.diffuse, m.specular);
@@ -514,58 +637,35 @@ void GlDevice::render(RwCamera& camera, RwScene& scene) {
         }
         glUniform1i(s.u_textured, tex ? 1 : 0);
         glBindTexture(GL_TEXTURE_2D, tex);
-        glDrawArrays(b.mode, b.first, b.count);
+        glDrawArraysInstanced(b.mode, b.first, b.count, instances);
         ++s.counting;
     };
-    std::vector<std::pair<const RwClump*, RwMatrix>> stack;
-    for (const RwClump* root : scene.clumps) stack.push_back({root, RwMatrix{}});
-    while (!stack.empty()) {
-        auto [c, parent] = stack.back();
-        stack.pop_back();
-        if (c->hidden) continue;
-        const RwMatrix world = aligned(parent * c->matrix, c->alignment, eye);
-        for (const RwClump* child : c->children) stack.push_back({child, world});
-        if (c->polygons.empty()) continue;
-        ClumpBuffers& cb = s.clumps[c->serial];
-        if (cb.version != c->version || !cb.vao) {
-            build(cb, *c);
-            const RwBox box = rw_clump_bbox(c);
-            cb.centre = box.empty ? RwV3{} : (box.min + box.max) * 0.5f;
-            cb.radius = box.empty ? 0 : length(box.max - box.min) * 0.5f;
-            ++s.rebuilds;
-        }
-        cb.last_frame = s.frame;
-        if (outside_view(camera, view * world, cb)) continue;
-        glBindVertexArray(cb.vao);
-        glUniformMatrix4fv(s.u_model, 1, GL_FALSE, world.m);
-        for (size_t i = 0; i < cb.batches.size(); ++i) {
-            if (cb.batches[i].material >= c->materials.size()) continue;
-            if (c->materials[cb.batches[i].material].opacity < 1) {
-                translucent.push_back({&cb, c, world, i});
-                continue;
-            }
-            draw_batch(*c, cb.batches[i]);
-        }
+    for (Shape* sh : s.drawn) {
+        if (!sh->sent) send(*sh, s.instance_vbo);
+        glBindVertexArray(sh->vao);
+        point_instances(s.instance_vbo, sh->first);
+        const std::vector<RwMaterial>& materials = sh->clump->materials;
+        for (const Batch& b : sh->batches)
+            if (b.material < materials.size() && materials[b.material].opacity >= 1)
+                draw_batch(*sh->clump, b, GLsizei(sh->placed.size()));
     }
-    // See-through materials last, farthest first, without hiding what is behind.
-    if (!translucent.empty()) {
-        std::sort(translucent.begin(), translucent.end(), [&](const Deferred& a, const Deferred& b) {
-            RwV3 pa{a.world.at(0, 3), a.world.at(1, 3), a.world.at(2, 3)};
-            RwV3 pb{b.world.at(0, 3), b.world.at(1, 3), b.world.at(2, 3)};
-            return length(pa - eye) > length(pb - eye);
-        });
+    if (!s.translucent.empty()) {
+        // Without hiding what is behind them.
         glEnable(GL_BLEND);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         glDepthMask(GL_FALSE);
-        for (const Deferred& d : translucent) {
-            glBindVertexArray(d.cb->vao);
-            glUniformMatrix4fv(s.u_model, 1, GL_FALSE, d.world.m);
-            draw_batch(*d.clump, d.cb->batches[d.batch]);
+        for (const Deferred& d : s.translucent) {
+            glBindVertexArray(d.shape->vao);
+            point_instances(s.instance_vbo, d.shape->first + d.instance);
+            draw_batch(*d.shape->clump, d.shape->batches[d.batch], 1);
         }
         glDepthMask(GL_TRUE);
         glDisable(GL_BLEND);
     }
     glBindVertexArray(0);
+    for (Shape* sh : s.drawn) sh->placed.clear();
+    s.drawn.clear();
+    s.translucent.clear();
 }
 
 void GlDevice::end_update(RwCamera& camera) {
@@ -604,13 +704,13 @@ void GlDevice::end_update(RwCamera& camera) {
     glDisable(GL_SCISSOR_TEST);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     s_->draw_calls = s_->counting;
-    // Buffers of clumps not drawn for a long while are given back.
+    // Buffers of geometries not drawn for a long while are given back.
     if (s_->frame % 600 == 0) {
-        for (auto it = s_->clumps.begin(); it != s_->clumps.end();) {
+        for (auto it = s_->shapes.begin(); it != s_->shapes.end();) {
             if (s_->frame - it->second.last_frame > 600) {
                 glDeleteBuffers(1, &it->second.vbo);
                 glDeleteVertexArrays(1, &it->second.vao);
-                it = s_->clumps.erase(it);
+                it = s_->shapes.erase(it);
             } else {
                 ++it;
             }
@@ -662,13 +762,17 @@ RwRaster* GlDevice::read_image(const RwCamera& camera) {
     return r;
 }
 
-void GlDevice::clump_destroyed(uint64_t serial) {
-    auto it = s_->clumps.find(serial);
-    if (it == s_->clumps.end()) return;
+// Buffers belong to geometries, given back when the last clump showing one
+// goes or changes.
+void GlDevice::clump_destroyed(uint64_t) {}
+
+void GlDevice::geometry_released(uint64_t geometry) {
+    auto it = s_->shapes.find(geometry);
+    if (it == s_->shapes.end()) return;
     make_current();
     glDeleteBuffers(1, &it->second.vbo);
     glDeleteVertexArrays(1, &it->second.vao);
-    s_->clumps.erase(it);
+    s_->shapes.erase(it);
 }
 
 void GlDevice::texture_destroyed(uint64_t serial) {
@@ -691,6 +795,7 @@ void GlDevice::camera_destroyed(uint64_t serial) {
 }
 
 int GlDevice::draw_calls() const { return s_->draw_calls; }
+double GlDevice::walk_ms() const { return double(s_->walk_ns) / 1e6; }
 int64_t GlDevice::rebuilds() const { return s_->rebuilds; }
 int64_t GlDevice::uploads() const { return s_->uploads; }
 

@@ -30,6 +30,7 @@ public:
     void clump_destroyed(uint64_t serial) override;
     void texture_destroyed(uint64_t serial) override;
     void camera_destroyed(uint64_t serial) override;
+    void geometry_released(uint64_t geometry) override;
 
     // Copies the image last shown into `framebuffer` of width x height
     // (the whole of it); false when nothing has been shown yet.
@@ -37,9 +38,12 @@ public:
     // The camera's viewport as a 32-bit raster, rows top-down (tests).
     RwRaster* read_image(const RwCamera& camera);
 
-    // Draw calls of the last render, and clump buffers rebuilt so far.
+    // GL draw calls of the last frame, and geometry buffers built so far.
     int draw_calls() const;
     int64_t rebuilds() const;
+    // Processor time of this thread that the last render spent on its own
+    // walk of the scene (culling, grouping, sorting) before its first GL call.
+    double walk_ms() const;
     // Texture images sent to the GPU so far.
     int64_t uploads() const;
 
