@@ -1,6 +1,7 @@
 #include "shell/qt/scheduler.h"
 
 #include <QDialog>
+#include <algorithm>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -34,7 +35,8 @@ void Scheduler::start() {
     running_ = true;
     g_current = this;
     tasks_set_loop_running(true);
-    since_pass_.start();
+    clock_.start();
+    due_ = 0;
     timer_.start(0);
 }
 
@@ -57,12 +59,17 @@ void Scheduler::arm() {
         timer_.start(1000);
         return;
     }
-    qint64 left = 1000000000LL / pass_rate_ - since_pass_.nsecsElapsed();
-    timer_.start(left <= 0 ? 0 : static_cast<int>((left + 999999) / 1000000));
+    // Passes keep to a grid of due times, so that timers of whole
+    // milliseconds still give the screen's rate on average (rounding each
+    // wait up would give 59 of 60). A pass that ran long does not make the
+    // next ones race to catch up.
+    const qint64 period = 1000000000LL / pass_rate_, now = clock_.nsecsElapsed();
+    due_ = std::max(due_ + period, now - period / 2);
+    const qint64 left = due_ - now;
+    timer_.start(left <= 0 ? 0 : static_cast<int>(left / 1000000));
 }
 
 void Scheduler::on_timer() {
-    since_pass_.restart();
     if (tasks_timer_event(pass_))
         ++passes_;
     else

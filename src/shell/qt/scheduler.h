@@ -31,7 +31,8 @@ private:
     void arm();
 
     QTimer timer_;
-    QElapsedTimer since_pass_;
+    QElapsedTimer clock_;
+    qint64 due_ = 0;  // of the last pass armed, in ns on clock_
     void (*pass_)();
     bool active_ = true;
     bool running_ = false;
