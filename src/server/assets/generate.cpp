@@ -9,6 +9,7 @@
 
 #include "common/text.h"
 #include "platform/files.h"
+#include "server/assets/avatars.h"
 #include "server/assets/demo_worlds.h"
 #include "server/assets/images.h"
 #include "server/assets/rwx_check.h"
@@ -91,6 +92,17 @@ std::string generate_demo_objects(const std::string& assets_dir, const std::stri
     for (const std::string& m : masks_used)
         if (!masks_made.count(m)) return "a model names mask '" + m + "', which has no recipe";
 
+    // Avatars: the registry, the figures (checked like models) and their sequences.
+    std::map<std::string, std::string> avatar_files;  // path under the world -> bytes
+    avatar_files["avatars/avatars.zip"] = zip_single("avatars.dat", avatar_registry());
+    for (const auto& [name, text] : avatar_figures()) {
+        if (const RwxSummary s = rwx_check(text); !s.error.empty()) return "avatar " + name + ": " + s.error;
+        avatar_files["avatars/" + name + ".zip"] = zip_single(name + ".rwx", text);
+    }
+    for (const auto& [name, bytes] : avatar_sequences()) avatar_files["seqs/" + name + ".zip"] = zip_single(name + ".seq", bytes);
+    for (const auto& [path, bytes] : avatar_files)
+        if (bytes.empty()) return "cannot pack " + path;
+
     if (!make_directory(out_dir)) return "cannot create " + out_dir;
     for (const DemoWorld& world : kDemoWorlds) {
         const std::string name(world.name);
@@ -120,6 +132,10 @@ std::string generate_demo_objects(const std::string& assets_dir, const std::stri
         }
         for (const auto& [file, bytes] : texture_files)
             if (!write_if_changed(root + "/textures/" + file, bytes)) return "cannot write " + root + "/textures/" + file;
+        if (!make_directory(root + "/avatars") || !make_directory(root + "/seqs"))
+            return "cannot create the avatar folders under " + root;
+        for (const auto& [path, bytes] : avatar_files)
+            if (!write_if_changed(root + "/" + path, bytes)) return "cannot write " + root + "/" + path;
         if (!write_if_changed(root + "/world.txt", content)) return "cannot write " + root + "/world.txt";
     }
     return {};
