@@ -191,11 +191,21 @@ void startup_bind_hooks() {
     animation_hooks().adone = behavior_adone;
     viewport_hooks().click = view_click;
 
+    // Other users' avatars and the own figure.
+    universe_hooks().whos_at = avatar_whos_at_reply;
+    behavior_hooks().avatars = avatar_set_enabled;
+    viewport_hooks().avatar_menu = avatar_menu;
+    avatar_hooks().draw_own_figure = self_draw_model;
+    self_hooks().own_avatar_type = avatar_own_type;
+    self_hooks().avatar_types_shown = avatar_multiple_types;
+    self_hooks().avatar_animations = avatar_animations;
+
     WorldHooks& world = world_hooks();
     world.reset = world_reset;
     world.object_path = download_set_path;
     world.refresh_minutes = download_set_refresh;
     world.ground = ground_set;
+    world.public_speaker = avatar_set_public_speaker;
 }
 
 int zelnik_run(const std::string& directory, const std::string& command_line) {
@@ -379,6 +389,7 @@ int world_reset() {
     texture_reset();
     avatar_reload_list();
     chunk_reset();
+    avatar_set_own_type(world_avatar());
     self_create_model();
     backdrop_clear();
     sound_reset();

@@ -95,7 +95,12 @@ struct Scope {
     RwMatrix ctm, base;
     RwMaterial material;
     size_t vertex_base = 0;
+    bool pivot_known = false;  // the clump's pivot has been taken
 };
+
+// Clumps tagged with these are the joints of a figure: each gets a frame of
+// its own, so that turning its matrix turns it about its pivot.
+constexpr int kFirstJointTag = 1, kLastJointTag = 30;
 
 class ShapeReader {
 public:
@@ -138,6 +143,8 @@ private:
     }
     bool budget_vertices(size_t n) { return budget_memory(n * sizeof(RwVertex)); }
     bool budget_lookup() { return ++lookups_ <= kMaxLookups || over_budget("too many textures"); }
+    void take_pivot(Scope& s);
+    bool localize(RwClump* c, const RwMatrix& parent_frame, bool framed);
 
     RwClump* root_ = nullptr;
     std::vector<Scope> scopes_;
@@ -153,6 +160,8 @@ private:
     // Per clump, its materials' indices by `look_hash`.
     std::unordered_map<const RwClump*, std::unordered_multimap<size_t, uint32_t>> looks_;
     std::vector<long long> indices_;       // of the polygon statement being read
+    // Per clump, the transform in force at its first geometry or child.
+    std::unordered_map<const RwClump*, RwMatrix> pivots_;
     size_t statements_ = 0, words_ = 0, memory_ = 0, lookups_ = 0, materials_ = 0;
     int line_no_ = 0;
     std::string error_;
@@ -202,7 +211,18 @@ bool ShapeReader::material_index(uint32_t& index) {
     return true;
 }
 
+// A joint's pivot is where its Translate (and Rotate) before its geometry
+// put it: the transform in force at its first vertex or child clump, or at
+// its end when it has neither.
+void ShapeReader::take_pivot(Scope& s) {
+    if (s.pivot_known || !s.clump) return;
+    pivots_.emplace(s.clump, s.ctm);
+    s.pivot_known = true;
+}
+
 bool ShapeReader::add_vertex(RwV3 p, float u, float v) {
+    current();
+    take_pivot(scope());
     RwV3 q = transform_point(scope().ctm, p);
     if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z)) return fail("vertex out of range");
     current()->vertices.push_back({q, u, v});
@@ -373,7 +393,8 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
     if (k == "modelbegin" || k == "modelend") return true;
     if (k == "clumpbegin") {
         if (scopes_.size() > kMaxClumpDepth) return fail("clumps nested too deeply");
-        if (!budget_memory(sizeof(RwClump) + kHeapItem)) return false;
+        if (!budget_memory(sizeof(RwClump) + sizeof(RwMatrix) + 4 * kHeapItem)) return false;
+        take_pivot(scope());
         RwClump* c = rw_clump_create();
         RwClump* parent = scopes_.back().clump;
         if (parent) rw_clump_add_child(parent, c);
@@ -382,11 +403,13 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
         Scope s = scopes_.back();
         s.clump = c;
         s.vertex_base = 0;
+        s.pivot_known = false;
         scopes_.push_back(s);
         return true;
     }
     if (k == "clumpend") {
         if (scopes_.size() <= floor_) return fail("ClumpEnd without ClumpBegin");
+        take_pivot(scope());
         scopes_.pop_back();
         return true;
     }
@@ -600,6 +623,38 @@ bool ShapeReader::statement(const Line& t, int proto_depth) {
     return true;  // statements we do not know are skipped
 }
 
+// Vertices were placed in the model's space. A joint (not the root) gets
+// its pivot as its frame: its matrix takes it there from its parent's frame,
+// and its vertices and those of its non-joint descendants are given in it.
+// Without joints nothing changes.
+bool ShapeReader::localize(RwClump* c, const RwMatrix& parent_frame, bool framed) {
+    RwMatrix frame = parent_frame;
+    if (c != root_ && c->tag >= kFirstJointTag && c->tag <= kLastJointTag) {
+        auto it = pivots_.find(c);
+        const RwMatrix& p = it != pivots_.end() ? it->second : parent_frame;
+        const float det = p.at(0, 0) * (p.at(1, 1) * p.at(2, 2) - p.at(1, 2) * p.at(2, 1)) -
+                          p.at(0, 1) * (p.at(1, 0) * p.at(2, 2) - p.at(1, 2) * p.at(2, 0)) +
+                          p.at(0, 2) * (p.at(1, 0) * p.at(2, 1) - p.at(1, 1) * p.at(2, 0));
+        // A pivot squashed flat has no frame to turn in: the clump stays in its parent's.
+        if (std::fabs(det) > 1e-12f) {
+            c->matrix = matrix_inverse(parent_frame) * p;
+            frame = p;
+            framed = true;
+        }
+    }
+    if (framed) {
+        const RwMatrix to_local = matrix_inverse(frame);
+        for (RwVertex& v : c->vertices) {
+            v.p = transform_point(to_local, v.p);
+            if (!std::isfinite(v.p.x) || !std::isfinite(v.p.y) || !std::isfinite(v.p.z))
+                return fail("vertex out of range");
+        }
+    }
+    for (RwClump* child : c->children)
+        if (!localize(child, frame, framed)) return false;
+    return true;
+}
+
 RwClump* ShapeReader::read(std::string_view text, std::string* error) {
     scopes_.push_back(Scope{nullptr, RwMatrix{}, RwMatrix{}, RwMaterial{}, 0});
     size_t pos = 0;
@@ -630,6 +685,7 @@ RwClump* ShapeReader::read(std::string_view text, std::string* error) {
     }
     if (ok && proto_) ok = fail("ProtoBegin without ProtoEnd");
     if (ok && !root_) ok = fail("no clump in the shape");
+    if (ok) ok = localize(root_, RwMatrix{}, false);
     if (!ok) {
         if (error) *error = error_;
         return nullptr;

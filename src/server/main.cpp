@@ -244,6 +244,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "zelnik-server: world %s: %s\n", w.name.c_str(), e.c_str());
             return 1;
         }
+        if (std::string e = server->open_avatar_channel(address); !e.empty()) {
+            std::fprintf(stderr, "zelnik-server: world %s: %s\n", w.name.c_str(), e.c_str());
+            return 1;
+        }
         server->set_identity_check([&universe](uint32_t citizen, uint32_t from) { return universe.logged_in(citizen, from); });
         universe.add_world(w.name, listen_address, server->port());
         server_log("world %s on %s:%u, %zu objects", w.name.c_str(), address.c_str(), server->port(),
@@ -251,6 +255,14 @@ int main(int argc, char** argv) {
         stores.push_back(std::move(store));
         worlds.push_back(std::move(server));
     }
+
+    // Who is behind an avatar: asked only of addresses a world's avatar
+    // channel knows, answered with the citizen logged in from there.
+    universe.set_whos_at([&worlds, &universe](uint32_t address) -> std::optional<std::string> {
+        for (auto& w : worlds)
+            if (w->avatars().knows(address)) return universe.name_at(address);
+        return std::nullopt;
+    });
 
     struct sigaction sa {};
     sa.sa_handler = on_signal;

@@ -72,6 +72,15 @@ bool UniverseServer::logged_in(uint32_t citizen, uint32_t address) {
     return found;
 }
 
+std::optional<std::string> UniverseServer::name_at(uint32_t address) {
+    std::optional<std::string> name;
+    each_client([&](Client& c) {
+        auto s = sessions_.find(c.id);
+        if (s != sessions_.end() && s->second.citizen != 0 && c.peer_address == address) name = s->second.name;
+    });
+    return name;
+}
+
 void UniverseServer::reply(Client& c, uint8_t code, uint8_t rc, const std::string& payload) {
     Payload frame;
     frame.u16(static_cast<uint16_t>(2 + payload.size())).byte(rc).byte(code);

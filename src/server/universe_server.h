@@ -45,6 +45,9 @@ public:
     // Who stands behind an avatar identifier (the avatar channel fills it).
     // Whether a citizen is logged in from that address (host order).
     bool logged_in(uint32_t citizen, uint32_t address);
+    // The name of the citizen who logged in last from that address (host
+    // order), if any.
+    std::optional<std::string> name_at(uint32_t address);
     void set_whos_at(std::function<std::optional<std::string>(uint32_t)> fn) { whos_at_ = std::move(fn); }
 
     static constexpr size_t kMaxFrame = 1024;

@@ -127,7 +127,34 @@ void WorldServer::on_tick(Client& c, int64_t now) {
     handle(c, reinterpret_cast<const uint8_t*>(message.data()), message.size());
 }
 
-void WorldServer::on_close(Client& c) { last_bytes_.erase(c.id); }
+void WorldServer::on_close(Client& c) {
+    last_bytes_.erase(c.id);
+    citizens_.erase(c.id);
+}
+
+std::string WorldServer::open_avatar_channel(const std::string& address) {
+    std::string e = avatars_.open(address, port());
+    if (!e.empty()) return e;
+    watch(avatars_.fd());
+    // Only a browser that talks to this world gets in, so spoofed senders
+    // cannot fill the table; a public speaker is one by the world's rights.
+    avatars_.set_admit([this](uint32_t address) {
+        bool found = false;
+        each_client([&](Client& c) { found = found || c.peer_address == address; });
+        return found;
+    });
+    avatars_.set_speaker([this](uint32_t address) {
+        bool speaker = false;
+        const std::string list = attribute(attr_public_speakers);
+        each_client([&](Client& c) {
+            auto it = citizens_.find(c.id);
+            if (speaker || c.peer_address != address || it == citizens_.end()) return;
+            speaker = is_owner(it->second) || rights_allow(list, it->second);
+        });
+        return speaker;
+    });
+    return {};
+}
 
 void WorldServer::reply_status(Client& c, uint8_t status) {
     std::string r;
@@ -159,6 +186,7 @@ void WorldServer::handle(Client& c, const uint8_t* m, size_t length) {
         reply_status(c, identity_rejected);
         return;
     }
+    citizens_[c.id] = citizen;
     switch (type) {
     case 3: query(c, m); return;
     case 5: get_attributes(c, citizen); return;

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "server/avatar_channel.h"
 #include "server/service.h"
 #include "server/world_store.h"
 
@@ -44,6 +45,11 @@ public:
 
     const WorldConfig& config() const { return config_; }
 
+    // The avatar channel on the world's port number (UDP), served by the
+    // same loop; call after listen_on. An error text, empty on success.
+    std::string open_avatar_channel(const std::string& address);
+    AvatarChannel& avatars() { return avatars_; }
+
     // A query reply stops adding sectors beyond this size; the browser asks
     // again at once for a long reply, so the rest follows.
     static constexpr size_t kReplyTarget = 16384;
@@ -64,6 +70,7 @@ protected:
     void on_data(Client& c) override;
     void on_tick(Client& c, int64_t now) override;
     void on_close(Client& c) override;
+    void on_wake() override { avatars_.poll(now()); }
 
 private:
     // Bytes the request at the front of `in` needs, 0 when not yet known,
@@ -87,6 +94,8 @@ private:
     WorldConfig config_;
     std::function<bool(uint32_t, uint32_t)> identity_;
     std::map<uint64_t, int64_t> last_bytes_;  // client id -> time of its last bytes
+    std::map<uint64_t, uint32_t> citizens_;   // client id -> citizen its requests carried, as checked
+    AvatarChannel avatars_;
 };
 
 // The built-in defaults of the attributes, as the browser has them.

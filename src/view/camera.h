@@ -63,5 +63,10 @@ void camera_begin_update();
 void camera_end_update();
 // This pass draws (between begin and end): what draws into the view asks.
 bool camera_drawing();
+// Scenes drawn over the world's by another module (the avatars): their
+// digest joins the world scene's, so that figures moving in a still world
+// are drawn. None removes it.
+using ViewSignatureExtra = uint64_t (*)(const RwCamera* camera);
+void camera_set_signature_extra(ViewSignatureExtra extra);
 
 }  // namespace zk

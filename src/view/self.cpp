@@ -9,7 +9,10 @@
 #include "core/tasks.h"
 #include "common/messages.h"
 #include "platform/ui.h"
+#include "render/camera.h"
 #include "render/clump.h"
+#include "people/sequencer.h"
+#include "art/model.h"
 #include "view/camera.h"
 #include "view/collision.h"
 #include "view/mouse.h"
@@ -56,6 +59,8 @@ struct SelfState {
 SelfState s;
 SelfHooks g_hooks;
 RwScene* g_scene = nullptr;
+Figure* g_figure = nullptr;  // the own figure, in g_scene
+int g_figure_type = -1;      // the avatar type it was last given
 bool g_position_display = true;
 bool g_altitude_display = false;
 int g_altitude_pane = 0;
@@ -155,10 +160,34 @@ void clamp_position() {
     s.y = std::fmin(std::fmax(s.y, kLimitYLow), kLimitYHigh);
 }
 
-void finish_frame() {
+// What the own figure shows: the chosen avatar type, when several types
+// are shown at all.
+int figure_type() {
+    const bool many = !g_hooks.avatar_types_shown || g_hooks.avatar_types_shown();
+    return many && g_hooks.own_avatar_type ? g_hooks.own_avatar_type() : 0;
+}
+
+void hide_in_first_person() {
+    if (g_figure && !camera_third_person()) model_hide(figure_model(g_figure));
+}
+
+// The own figure takes the own place, heading and gesture, and plays on.
+void update_figure(uint32_t now) {
+    if (!g_figure) return;
+    const int type = figure_type();
+    figure_set_target(g_figure, float(s.x), float(s.y), float(s.z), int(s.yaw), now, type, s.gesture);
+    figure_advance(g_figure, tick_now() + 1);
+    if (type != g_figure_type) {
+        g_figure_type = type;
+        hide_in_first_person();
+        s.model_height = 0;
+    }
+}
+
+void finish_frame(uint32_t now) {
     self_refresh_title(false);
     altitude_show();
-    // The own figure follows here once avatars exist.
+    update_figure(now);
 }
 
 }  // namespace
@@ -210,6 +239,7 @@ void self_init() {
 }
 
 void self_term() {
+    self_release_model();
     altitude_hide();
     camera_set_own_view(nullptr);
     camera_set_own_model_switch(nullptr);
@@ -234,7 +264,7 @@ void self_step(uint32_t now) {
 
     // 3. While building has an object selected the keys move the object.
     if (g_hooks.building_selected && g_hooks.building_selected()) {
-        finish_frame();
+        finish_frame(now);
         return;
     }
 
@@ -320,7 +350,7 @@ void self_step(uint32_t now) {
         s.position_set = false;
         camera_update();
     }
-    finish_frame();
+    finish_frame(now);
 }
 
 void self_position(double* x, double* y, double* z) {
@@ -332,7 +362,7 @@ void self_position(double* x, double* y, double* z) {
 float self_yaw() { return s.yaw; }
 
 float self_model_height() {
-    if (s.model_height <= 0 && g_hooks.figure_height) s.model_height = g_hooks.figure_height();
+    if (s.model_height <= 0) s.model_height = self_figure_height();
     return s.model_height > 0 ? s.model_height : kDefaultModelHeight;
 }
 
@@ -393,13 +423,47 @@ void self_create_model() {
     // A new world may have a new title: show the place anew next frame.
     s.title_force = true;
     s.model_height = 0;
+    figure_destroy(g_figure);
+    g_figure = nullptr;
+    if (!g_scene) return;
+    g_figure = figure_create(g_scene, 1, !g_hooks.avatar_animations || g_hooks.avatar_animations());
+    if (!g_figure) return;
+    g_figure_type = figure_type();
+    figure_set_target(g_figure, float(s.x), float(s.y), float(s.z), int(s.yaw), tick_now(), g_figure_type,
+                      s.gesture);
+    hide_in_first_person();
 }
 
 void self_release_model() {
     if (log_on(Trace::trace)) log_write("self_release_model");
+    figure_destroy(g_figure);
+    g_figure = nullptr;
+    s.model_height = 0;
 }
 
-void self_show_model(bool shown) { (void)shown; }
+void self_show_model(bool shown) {
+    if (!g_figure) return;
+    if (shown) model_show(figure_model(g_figure));
+    else model_hide(figure_model(g_figure));
+}
+
+void self_draw_model() {
+    if (g_figure && g_scene && camera_current()) rw_camera_render(camera_current(), g_scene);
+}
+
+float self_figure_height() {
+    float h = 0;
+    return g_figure && model_height(figure_model(g_figure), &h) ? h : 0;
+}
+
+void self_head_transform(double* x, double* y, double* z, float* yaw) {
+    float fx = float(s.x), fy = float(s.y), fz = float(s.z);
+    if (g_figure) figure_position(g_figure, &fx, &fy, &fz);
+    const float h = g_figure ? self_figure_height() : 0;
+    *x = fx, *z = fz;
+    *y = g_figure && h > 0 ? fy + h : self_eye_height();
+    *yaw = s.yaw;
+}
 
 void self_toggle_position_display() {
     g_position_display = !g_position_display;

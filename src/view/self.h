@@ -74,6 +74,14 @@ int self_gesture();
 void self_create_model();
 void self_release_model();
 void self_show_model(bool shown);
+// Draws the own figure's scene with the current camera (the avatars' draw
+// order decides when).
+void self_draw_model();
+// The own figure's model height, 0 when unknown or there is no figure.
+float self_figure_height();
+// Where the own balloon goes: over the figure's head (at the eye when
+// there is no figure), turned by the heading.
+void self_head_transform(double* x, double* y, double* z, float* yaw);
 
 // Menu commands: Show > Position (119, F11) and Show > Altitude (132, F5).
 constexpr int kCommandPosition = 119;
@@ -95,8 +103,11 @@ struct SelfHooks {
     void (*pick_off)() = nullptr;
     // Forward and turn input from the mouse in mover mode, in pixels.
     void (*mouse_input)(int* forward, int* turn) = nullptr;
-    // The own figure's model height, 0 when unknown or there is none.
-    float (*figure_height)() = nullptr;
+    // The avatar type the user chose, whether several types are shown at
+    // all (else type 0), and whether figures play their sequences.
+    int (*own_avatar_type)() = nullptr;
+    bool (*avatar_types_shown)() = nullptr;
+    bool (*avatar_animations)() = nullptr;
 };
 SelfHooks& self_hooks();
 

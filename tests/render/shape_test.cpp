@@ -76,7 +76,9 @@ TEST_F(Art, FigureKeepsItsHierarchyTagsAndTransforms) {
     ASSERT_EQ(fig->children.size(), 2u);
     RwClump* head = fig->children[0];
     EXPECT_EQ(head->tag, 2);
-    EXPECT_NEAR(rw_clump_bbox(head).min.y, 1.25f, 1e-5);
+    // Tag 2 makes the head a joint: its frame sits at its pivot.
+    EXPECT_NEAR(rw_clump_bbox(head).min.y, -0.25f, 1e-5);
+    EXPECT_NEAR(transform_point(head->matrix, {}).y, 1.5f, 1e-6);
     EXPECT_NEAR(rw_clump_hierarchy_bbox(fig).max.y, 1.75f, 1e-5);
     EXPECT_EQ(fig->children[1]->polygons[0].tag, kTagSign);
     // A duplicate is independent of its template.
@@ -91,6 +93,83 @@ TEST_F(Art, FigureKeepsItsHierarchyTagsAndTransforms) {
     EXPECT_EQ(copy->parent, nullptr);
     rw_clump_destroy(copy);
     rw_clump_destroy(fig);
+}
+
+// Joints (clumps below the outer one tagged 1-30) get a frame at the pivot
+// that their transforms before any geometry set: their matrix takes them
+// there, their geometry and untagged parts are given from it, and every
+// vertex stays where it was read. Turning a joint turns what hangs on it.
+TEST(Rwx, JointsGetFramesAtTheirPivots) {
+    const std::string figure = R"(ClumpBegin
+  Tag 4
+  Block 0.1 0.1 0.1
+  ClumpBegin
+    Tag 1
+    Translate 0 0.9 0
+    Block 0.3 0.2 0.2
+    ClumpBegin
+      Tag 2
+      Translate 0 0.1 0
+      Rotate 0 0 1 90
+      Vertex 0 0 0
+      Vertex 0.5 0 0
+      Vertex 0 0.5 0
+      Triangle 1 2 3
+      Translate 0 0 1
+      Vertex 0 0 0
+      ClumpBegin
+        Translate 0 0.2 0
+        Block 0.1 0.1 0.1
+      ClumpEnd
+    ClumpEnd
+    ClumpBegin
+      Tag 40
+      Translate 1 0 0
+      Block 0.1 0.1 0.1
+    ClumpEnd
+    ClumpBegin
+      Tag 3
+      Scale 0 0 0
+      Vertex 1 1 1
+    ClumpEnd
+  ClumpEnd
+ClumpEnd
+)";
+    auto points = [](RwClump* c) {
+        std::vector<RwV3> out;
+        rw_clump_for_all(c, [&](RwClump* k) {
+            for (const RwVertex& v : k->vertices) out.push_back(transform_point(rw_clump_world_matrix(k), v.p));
+            return true;
+        });
+        return out;
+    };
+    std::string untagged = figure;
+    for (const char* tag : {"Tag 1\n", "Tag 2\n", "Tag 3\n"}) untagged.replace(untagged.find(tag), 5, "Tag 0");
+    RwClump* c = read(figure);
+    RwClump* plain = read(untagged);
+    const std::vector<RwV3> a = points(c), b = points(plain);
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_NEAR(a[i].x, b[i].x, 1e-5) << i;
+        EXPECT_NEAR(a[i].y, b[i].y, 1e-5) << i;
+        EXPECT_NEAR(a[i].z, b[i].z, 1e-5) << i;
+    }
+    RwClump* pelvis = c->children.at(0);
+    RwClump* back = pelvis->children.at(0);
+    EXPECT_EQ(transform_point(c->matrix, {}).y, 0);  // the outer clump is never a joint
+    EXPECT_NEAR(transform_point(pelvis->matrix, {}).y, 0.9f, 1e-6);
+    EXPECT_NEAR(transform_point(back->matrix, {1, 0, 0}).y, 1.1f, 1e-6);  // turned 90 degrees about z
+    EXPECT_NEAR(back->vertices.at(1).p.x, 0.5f, 1e-6);
+    EXPECT_NEAR(back->vertices.at(3).p.z, 1, 1e-6);   // placed after the pivot was taken
+    EXPECT_NEAR(rw_clump_bbox(back->children.at(0)).min.z, 0.95f, 1e-6);
+    for (RwClump* not_joint : {pelvis->children.at(1), pelvis->children.at(2)})  // tag 40; a squashed pivot
+        EXPECT_EQ(transform_point(not_joint->matrix, {}).x, 0);
+    rw_clump_transform(pelvis, matrix_rotation({1, 0, 0}, 90), RwCombine::preconcat);
+    const RwV3 o = transform_point(rw_clump_world_matrix(back), {});
+    EXPECT_NEAR(o.y, 0.9f, 1e-6);
+    EXPECT_NEAR(o.z, 0.1f, 1e-6);
+    rw_clump_destroy(c);
+    rw_clump_destroy(plain);
 }
 
 TEST_F(Art, ProtosAndPrimitivesBuildGeometry) {

@@ -12,7 +12,12 @@
 #include <jpeglib.h>
 
 #include "art/zip.h"
+#include "people/registry.h"
+#include "people/sequencer.h"
+#include "render/clump.h"
+#include "render/rwx.h"
 #include "render/raster.h"
+#include "server/assets/avatars.h"
 #include "server/assets/demo_worlds.h"
 #include "server/assets/generate.h"
 #include "server/assets/images.h"
@@ -248,4 +253,47 @@ TEST(Generator, LeavesUnchangedFilesAloneAndStopsOnABrokenModelOrAMissingTexture
     write_file(src.file("worlds/zk.txt"), read_file(src.file("worlds/zk.txt")) + "0 0 0 0 unicorn\n");
     e = generate_demo_objects(src.path(), out.path());
     EXPECT_NE(e.find("no model called unicorn"), std::string::npos) << e;
+}
+
+// The demo avatars read cleanly with the browser's own readers: three types
+// with their figures, sequences for every action they name, and figures
+// whose parts are the joints the sequences drive.
+TEST(DemoAvatars, RegistrySequencesAndFiguresReadWithTheBrowsersReaders) {
+    using namespace zk;
+    ASSERT_EQ(registry_load_text(server::avatar_registry()), 0) << registry_error();
+    ASSERT_EQ(registry_count(), 3);
+    const auto sequences = server::avatar_sequences();
+    const auto figures = server::avatar_figures();
+    for (int type = 0; type < 3; ++type) {
+        const AvatarEntry* e = registry_entry(type);
+        ASSERT_TRUE(e);
+        const std::string model = registry_model_file(type);
+        ASSERT_TRUE(figures.count(model.substr(0, model.size() - 4))) << model;
+        EXPECT_EQ(e->implicit_sequences.size(), 3u);
+        EXPECT_EQ(e->explicit_sequences.size(), 2u);
+        for (const auto* list : {&e->implicit_sequences, &e->explicit_sequences})
+            for (const std::string& name : *list) EXPECT_TRUE(sequences.count(name)) << name;
+    }
+    std::set<int> joints;
+    for (const auto& [name, text] : figures) {
+        RwClump* figure = rw_read_shape_text(text);
+        ASSERT_TRUE(figure) << name;
+        joints.clear();
+        rw_clump_for_all(figure, [&](RwClump* c) {
+            if (c->tag > 0) joints.insert(c->tag);
+            return true;
+        });
+        EXPECT_EQ(joints.size(), 14u) << name;
+        rw_clump_destroy(figure);
+    }
+    for (const auto& [name, bytes] : sequences) {
+        Sequence s;
+        ASSERT_TRUE(sequence_parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &s)) << name;
+        EXPECT_EQ(s.name, name);
+        EXPECT_GT(s.length_ms, 0u);
+        for (int j = 1; j <= kJointCount; ++j)
+            if (s.driven & (1u << j)) {
+                EXPECT_TRUE(joints.count(j)) << name << " drives joint " << j;
+            }
+    }
 }

@@ -3,7 +3,10 @@
 // citizens and worlds outlive a restart.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -76,6 +79,22 @@ TEST(ServerProgram, SeedsTheDemoWorldsOnceAndKeepsCitizensAcrossRestarts) {
     log = run(dir, ZK_OBJECTS_DIR, "second", [](const std::string& log) {
         zk::test::Client c(port_in_log(log, "universe server"));
         EXPECT_EQ(call(c, 30, Wire().str("eve").str("apple1")).first, 0) << "the citizen is still there";
+        // Who is behind an avatar: nobody until the address has one in a world.
+        const Wire here = Wire().u8(127).u8(0).u8(0).u8(1);
+        EXPECT_EQ(call(c, 37, here).first, 3);
+        const uint16_t world = port_in_log(log, "world zk");
+        zk::test::Client browser(world);
+        const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(world);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const std::string state = Wire().u8(0).zeros(17).s();
+        EXPECT_TRUE(zk::test::wait_until([&] {
+            sendto(udp, state.data(), state.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            return call(c, 37, here).second == here.s() + Wire().str("Eve").s();
+        }, 5000));
+        close(udp);
     });
     EXPECT_EQ(log.find("demo objects"), std::string::npos) << "a restart must not seed again:\n" << log;
     EXPECT_NE(log.find(", " + std::to_string(zk) + " objects"), std::string::npos) << log;

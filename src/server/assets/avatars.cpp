@@ -183,9 +183,11 @@ std::string avatar_registry() {
 std::map<std::string, std::string> avatar_figures() {
     std::map<std::string, std::string> out;
     for (const FigureLook& f : kFigures) {
-        std::string text = "ModelBegin\n";
+        // An untagged outer clump takes the figure's place, so that the
+        // pelvis turns about its own pivot.
+        std::string text = "ModelBegin\nClumpBegin\n";
         part(text, f, 0);
-        text += "ModelEnd\n";
+        text += "ClumpEnd\nModelEnd\n";
         out[f.name] = text;
     }
     return out;
