@@ -13,57 +13,13 @@
 #include <string>
 #include <thread>
 
+#include "e2e/screen.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
 using namespace zk::test;
 
 namespace {
-
-// The part of the screen the 3D view of a window at its default place and
-// size covers.
-constexpr int kLeft = 20, kTop = 60, kWidth = 440, kHeight = 300;
-
-struct Shot {
-    std::string rgb;  // kWidth x kHeight x 3 bytes
-
-    bool ok() const { return rgb.size() == size_t(kWidth) * kHeight * 3; }
-    const uint8_t* at(int x, int y) const { return reinterpret_cast<const uint8_t*>(&rgb[(size_t(y) * kWidth + x) * 3]); }
-};
-
-Shot take_shot(const std::string& dir) {
-    const std::string path = dir + "/shot.rgb";
-    run_command("import -window root -crop " + std::to_string(kWidth) + "x" + std::to_string(kHeight) + "+" +
-                std::to_string(kLeft) + "+" + std::to_string(kTop) + " +repage -depth 8 rgb:" + path + " 2>/dev/null");
-    return Shot{read_file(path)};
-}
-
-// Pixels of one colour family in a column range of the view: how many, and
-// where their middle is.
-struct Patch {
-    int count = 0, x = 0, y = 0, left = kWidth, right = 0, top = kHeight, bottom = 0;
-};
-
-Patch find(const Shot& s, int from_x, int to_x, const std::function<bool(const uint8_t*)>& is) {
-    Patch p;
-    long sx = 0, sy = 0;
-    for (int y = 0; s.ok() && y < kHeight; ++y)
-        for (int x = from_x; x < to_x; ++x)
-            if (is(s.at(x, y))) {
-                ++p.count, sx += x, sy += y;
-                p.left = std::min(p.left, x), p.right = std::max(p.right, x);
-                p.top = std::min(p.top, y), p.bottom = std::max(p.bottom, y);
-            }
-    if (p.count) p.x = int(sx / p.count), p.y = int(sy / p.count);
-    return p;
-}
-
-int count_in(const Shot& s, const Patch& box, const std::function<bool(const uint8_t*)>& is) {
-    int n = 0;
-    for (int y = box.top; y <= box.bottom; ++y)
-        for (int x = box.left; x <= box.right; ++x) n += is(s.at(x, y));
-    return n;
-}
 
 // The signs' faces are turned away from the sun, so colours are told by
 // their hue, not their brightness.

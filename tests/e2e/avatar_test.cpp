@@ -1,0 +1,83 @@
+// Two browsers in the demo world, side by side on one screen: each user
+// appears in the other's view as an avatar that follows where its user
+// walks, and a user who quits is gone at the next update.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "e2e/screen.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+using namespace zk::test;
+
+namespace {
+
+// The demo figure "ada" wears a blue shirt: blue with some green in it,
+// which the sky (pure blue) never has.
+bool shirt(const uint8_t* p) { return p[2] > 90 && p[1] > 25 && p[0] < p[1] && p[2] > p[1] * 3 / 2; }
+
+std::string window_of(const Process& p) {
+    std::string id = run_command("xdotool search --all --pid " + std::to_string(p.pid()) + " --name '^zk at ' | head -1");
+    id.erase(id.find_last_not_of("\n") + 1);
+    return id;
+}
+
+}  // namespace
+
+TEST(BrowserAndServer, TwoUsersSeeEachOthersAvatarsWalkAndLeave) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
+    if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
+    TempDir dir;
+    DemoServer demo = start_demo_server(ZELNIK_SERVER_BINARY, dir.path());
+    ASSERT_NE(demo.universe, 0) << demo.process->err();
+    Process& server = *demo.process;
+    // Ann's window at the default place, where the shots look; Ben's beside it.
+    auto ann = start_browser(ZELNIK_BINARY, dir.path() + "/ann", demo.universe,
+                             "[start]\nworld=zk\n[citizen]\ntourist=Ann\n[debug]\ntrace=1\n");
+    auto ben = start_browser(ZELNIK_BINARY, dir.path() + "/ben", demo.universe,
+                             "[start]\nworld=zk\n[citizen]\ntourist=Ben\n[layout]\nmain_x=520\nmain_y=0\n");
+    std::string ann_window, ben_window;
+    ASSERT_TRUE(wait_until([&] {
+        ann_window = window_of(*ann), ben_window = window_of(*ben);
+        return !ann_window.empty() && !ben_window.empty();
+    }, 60000)) << server.err() << ann->err() << ben->err();
+
+    // Both stand at ground zero, so Ann cannot see Ben yet (he is at her eye).
+    // Ben walks a few metres north, into the middle of Ann's view.
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    run_command("xdotool windowfocus --sync " + ben_window + " keydown Up");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    run_command("xdotool keyup Up");
+    Patch seen;
+    EXPECT_TRUE(wait_until([&] {
+        seen = find(take_shot(dir.path()), 0, kWidth, shirt);
+        return seen.count > 40;
+    }, 15000)) << "Ben's avatar shows " << seen.count << " shirt pixels\n" << server.err();
+
+    // Ben walks on: his avatar moves away up Ann's view and grows smaller.
+    const Patch before = seen;
+    run_command("xdotool windowfocus --sync " + ben_window + " keydown Up");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    run_command("xdotool keyup Up");
+    EXPECT_TRUE(wait_until([&] {
+        seen = find(take_shot(dir.path()), 0, kWidth, shirt);
+        return seen.count > 0 && seen.count < before.count && seen.y < before.y;
+    }, 10000)) << "before " << before.count << " at " << before.y << ", now " << seen.count << " at " << seen.y;
+
+    // Ben quits: his avatar is gone from Ann's view at the next update.
+    ben->signal(SIGTERM);
+    EXPECT_EQ(ben->wait(20000), 0) << ben->err();
+    EXPECT_TRUE(wait_until([&] { return find(take_shot(dir.path()), 0, kWidth, shirt).count == 0; }, 5000))
+        << "Ben's avatar is still there";
+
+    ann->signal(SIGTERM);
+    EXPECT_EQ(ann->wait(20000), 0) << ann->err();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(10000), 0);
+}
