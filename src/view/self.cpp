@@ -451,6 +451,8 @@ void self_draw_model() {
     if (g_figure && g_scene && camera_current()) rw_camera_render(camera_current(), g_scene);
 }
 
+const Figure* self_figure() { return g_figure; }
+
 float self_figure_height() {
     float h = 0;
     return g_figure && model_height(figure_model(g_figure), &h) ? h : 0;

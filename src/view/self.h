@@ -7,6 +7,8 @@
 
 namespace zk {
 
+struct Figure;
+
 // --- Key state -----------------------------------------------------------
 
 // Key codes of the key-state tables (the shell maps its keys onto these).
@@ -77,6 +79,8 @@ void self_show_model(bool shown);
 // Draws the own figure's scene with the current camera (the avatars' draw
 // order decides when).
 void self_draw_model();
+// The own figure, null when there is none.
+const Figure* self_figure();
 // The own figure's model height, 0 when unknown or there is no figure.
 float self_figure_height();
 // Where the own balloon goes: over the figure's head (at the eye when

@@ -9,6 +9,9 @@
 #include "view/figures.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
+#include "art/model.h"
+#include "people/registry.h"
+#include "people/sequencer.h"
 #include "view/camera.h"
 #include "view/collision.h"
 #include "view/self.h"
@@ -323,6 +326,42 @@ TEST_F(Self, TheAltitudePaneShowsMetres) {
     EXPECT_FALSE(self_position_display());
     EXPECT_TRUE(self_altitude_display());
     EXPECT_EQ(ui_.fake.panes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace zk
+
+namespace zk {
+namespace {
+
+// The own figure is made at each set position: hidden while the camera is
+// the user's eyes, shown in third person, and it follows the user.
+TEST_F(Self, TheOwnFigureShowsOnlyInThirdPersonAndFollowsTheUser) {
+    ASSERT_TRUE(model_init());
+    ASSERT_EQ(camera_init(), 0);
+    registry_load("");  // the built-in type alone
+    place(2, 0, 3, 90);
+    ASSERT_TRUE(self_figure());
+    model_ref* model = figure_model(self_figure());
+    ASSERT_TRUE(model);
+    EXPECT_TRUE(model_hidden(model)) << "first person";
+    camera_track_self(0);
+    EXPECT_FALSE(model_hidden(model)) << "third person";
+    step(50);
+    float x = 0, y = 0, z = 0;
+    figure_position(self_figure(), &x, &y, &z);
+    EXPECT_NEAR(x, 2, 0.01);
+    EXPECT_NEAR(z, 3, 0.01);
+    camera_track_ahead();
+    EXPECT_TRUE(model_hidden(model)) << "first person again";
+    // A new place makes the figure anew, hidden as the view is.
+    place(5, 0, 5, 0);
+    EXPECT_TRUE(model_hidden(figure_model(self_figure())));
+    self_release_model();
+    EXPECT_FALSE(self_figure());
+    camera_term();
+    registry_reset("");
+    model_term();
 }
 
 }  // namespace
