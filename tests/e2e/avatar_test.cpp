@@ -18,9 +18,10 @@ using namespace zk::test;
 
 namespace {
 
-// The demo figure "ada" wears a blue shirt: blue with some green in it,
-// which the sky (pure blue) never has.
-bool shirt(const uint8_t* p) { return p[2] > 90 && p[1] > 25 && p[0] < p[1] && p[2] > p[1] * 3 / 2; }
+// The demo figure "ada" wears a blue shirt: blue over green over red, on
+// its lit side and its dark one; the sky is pure blue and the navy sign as
+// much red as green.
+bool shirt(const uint8_t* p) { return p[2] > 30 && p[1] > 8 && p[1] > p[0] && p[2] > p[1] * 2; }
 
 std::string window_of(const Process& p) {
     std::string id = run_command("xdotool search --all --pid " + std::to_string(p.pid()) + " --name '^zk at ' | head -1");
@@ -89,6 +90,18 @@ TEST(BrowserAndServer, TwoUsersSeeEachOthersAvatarsWalkAndLeave) {
         seen = find(take_shot(dir.path()), 0, kWidth, shirt);
         return seen.count > 0 && seen.count < before.count && seen.y < before.y;
     }, 10000)) << "before " << before.count << " at " << before.y << ", now " << seen.count << " at " << seen.y;
+
+    // Ben turns round until his title says he faces south: Ann's avatar is
+    // in the middle of his view.
+    ASSERT_TRUE(focus(ben_window));
+    run_command("xdotool keydown Left");
+    const bool turned = wait_until([&] {
+        return run_command("xwininfo -id " + ben_window).find("facing S\"") != std::string::npos;
+    }, 10000);
+    run_command("xdotool keyup Left");
+    ASSERT_TRUE(turned) << run_command("xwininfo -id " + ben_window);
+    EXPECT_TRUE(wait_until([&] { return find(take_shot(dir.path(), 520), 0, kWidth, shirt).count > 20; }, 10000))
+        << "Ann's avatar does not show in Ben's view";
 
     // Ben quits: his avatar is gone from Ann's view at the next update.
     ben->signal(SIGTERM);

@@ -24,10 +24,12 @@ struct Shot {
     const uint8_t* at(int x, int y) const { return reinterpret_cast<const uint8_t*>(&rgb[(size_t(y) * kWidth + x) * 3]); }
 };
 
-inline Shot take_shot(const std::string& dir) {
+// `left` moves the shot right, for a window placed beside the default one.
+inline Shot take_shot(const std::string& dir, int left = 0) {
     const std::string path = dir + "/shot.rgb";
     run_command("import -window root -crop " + std::to_string(kWidth) + "x" + std::to_string(kHeight) + "+" +
-                std::to_string(kLeft) + "+" + std::to_string(kTop) + " +repage -depth 8 rgb:" + path + " 2>/dev/null");
+                std::to_string(kLeft + left) + "+" + std::to_string(kTop) + " +repage -depth 8 rgb:" + path +
+                " 2>/dev/null");
     return Shot{read_file(path)};
 }
 
