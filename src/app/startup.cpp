@@ -196,6 +196,8 @@ void startup_bind_hooks() {
     behavior_hooks().avatars = avatar_set_enabled;
     viewport_hooks().avatar_menu = avatar_menu;
     avatar_hooks().draw_own_figure = self_draw_model;
+    // Figures moving in a still world are drawn too.
+    camera_set_signature_extra(avatar_view_signature);
     self_hooks().own_avatar_type = avatar_own_type;
     self_hooks().avatar_types_shown = avatar_multiple_types;
     self_hooks().avatar_animations = avatar_animations;

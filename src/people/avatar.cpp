@@ -565,8 +565,6 @@ int avatar_init() {
     getsockname(s, reinterpret_cast<sockaddr*>(&bound), &length);
     g.local_port = ntohs(bound.sin_port);
     g.socket = s;
-    // Moving figures change the view even when the world stands still.
-    camera_set_signature_extra(avatar_view_signature);
     return 0;
 }
 
@@ -580,7 +578,6 @@ void avatar_term() {
         else if (server(&address, &port))
             send_leave(address, port);
         close(g.socket);
-        camera_set_signature_extra(nullptr);
     }
     remove_all();
     for (RwScene* s : g.pool) rw_scene_destroy(s);

@@ -37,9 +37,6 @@ void click(const std::string& window, const Patch& p) {
 TEST(BrowserAndServer, ObjectsShowSignsAnimateDoorsAndTeleportAndWarpWhenClicked) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
     if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
-    const auto title_shows = [](const std::string& text) {
-        return run_command("xwininfo -root -tree").find(text) != std::string::npos;
-    };
     TempDir dir;
     DemoServer demo = start_demo_server(ZELNIK_SERVER_BINARY, dir.path());
     ASSERT_NE(demo.universe, 0) << demo.process->err();

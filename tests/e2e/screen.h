@@ -1,6 +1,6 @@
 // Pixels of the browser's 3D view on the Xvfb screen, for the end-to-end
-// tests: shots of the view of a window at its default place and size, and
-// patches of one colour family in them.
+// tests: window titles, shots of the view of a window at its default place
+// and size, and patches of one colour family in them.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +12,11 @@
 #include "support/temp_dir.h"
 
 namespace zk::test {
+
+// Whether a window on the screen has a title containing `text`.
+inline bool title_shows(const std::string& text) {
+    return run_command("xwininfo -root -tree").find(text) != std::string::npos;
+}
 
 // The part of the screen the 3D view of a window at its default place and
 // size covers.

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "e2e/screen.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -19,9 +20,6 @@ using namespace zk::test;
 
 TEST(BrowserAndServer, TheBrowserEntersTheDemoWorldAndWalks) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
-    const auto title_shows = [](const std::string& text) {
-        return run_command("xwininfo -root -tree").find(text) != std::string::npos;
-    };
     TempDir dir;
     DemoServer demo = start_demo_server(ZELNIK_SERVER_BINARY, dir.path());
     ASSERT_NE(demo.universe, 0) << demo.process->err();

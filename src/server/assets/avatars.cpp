@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include "common/bytes.h"
+
 namespace zk::server {
 
 namespace {
@@ -100,20 +102,13 @@ void part(std::string& out, const FigureLook& look, int index) {
 // z relative to the rest pose) or 12-byte keys (a translation in world
 // units), and no extra tracks.
 
-void u32(std::string& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(char(v >> s));
-}
-void u16(std::string& out, uint16_t v) {
-    out.push_back(char(v >> 8));
-    out.push_back(char(v));
-}
 void f32(std::string& out, float f) {
     uint32_t bits;
     std::memcpy(&bits, &f, 4);
-    u32(out, bits);
+    append_be32(out, bits);
 }
 void str(std::string& out, const std::string& s) {
-    u16(out, uint16_t(s.size()));
+    append_be16(out, uint16_t(s.size()));
     out += s;
 }
 
@@ -127,17 +122,17 @@ struct Track {
 
 std::string sequence(const std::string& name, uint32_t length, uint32_t step, const std::vector<Track>& tracks) {
     std::string out;
-    u32(out, length);
-    u16(out, uint16_t(1000 / step));  // keys a second
-    u32(out, uint32_t(tracks.size()));
+    append_be32(out, length);
+    append_be16(out, uint16_t(1000 / step));  // keys a second
+    append_be32(out, uint32_t(tracks.size()));
     str(out, name);
     str(out, "zk figure");
     for (const Track& t : tracks) {
         str(out, t.joint);
-        u32(out, t.translation ? 12 : 16);
-        u32(out, length / step + 1);
+        append_be32(out, t.translation ? 12 : 16);
+        append_be32(out, length / step + 1);
         for (uint32_t ms = 0; ms <= length; ms += step) {
-            u32(out, ms);
+            append_be32(out, ms);
             const float v = t.value(ms);
             if (t.translation) {
                 f32(out, 0), f32(out, v), f32(out, 0);
@@ -148,7 +143,7 @@ std::string sequence(const std::string& name, uint32_t length, uint32_t step, co
             }
         }
     }
-    u32(out, 0);  // extra tracks
+    append_be32(out, 0);  // extra tracks
     return out;
 }
 
