@@ -56,16 +56,10 @@ TEST(BrowserAndServer, TwoUsersSeeEachOthersAvatarsWalkAndLeave) {
     ASSERT_NE(demo.universe, 0) << demo.process->err();
     Process& server = *demo.process;
     // Ann's window at the default place, where the shots look; Ben's beside it.
-    // Two browsers with Mesa's threads at exit now and then crash the leak
-    // checker's own tracer; leaks are checked by the single-browser tests.
-    const char* lsan = std::getenv("LSAN_OPTIONS");
-    const std::string saved = lsan ? lsan : "";
-    setenv("LSAN_OPTIONS", (saved + (saved.empty() ? "" : ":") + "detect_leaks=0").c_str(), 1);
     auto ann = start_browser(ZELNIK_BINARY, dir.path() + "/ann", demo.universe,
                              "[start]\nworld=zk\n[citizen]\ntourist=Ann\n[debug]\ntrace=1\n");
     auto ben = start_browser(ZELNIK_BINARY, dir.path() + "/ben", demo.universe,
                              "[start]\nworld=zk\n[citizen]\ntourist=Ben\n[layout]\nmain_x=520\nmain_y=0\n");
-    setenv("LSAN_OPTIONS", saved.c_str(), 1);
     std::string ann_window, ben_window;
     ASSERT_TRUE(wait_until([&] {
         ann_window = window_of(*ann), ben_window = window_of(*ben);

@@ -30,7 +30,7 @@ protected:
 }  // namespace
 
 TEST_F(ProgramTest, WithoutSettingsFileShowsMessage15AndExitsZero) {
-    Process p(program(), {}, dir_.path());
+    Process p(program(), {}, dir_.path(), "proc", browser_env());
     EXPECT_EQ(p.wait(20000), 0);
     EXPECT_NE(p.err().find("Error: The initialization file couldn't be located. Ensure the working "
                            "directory is set to where this program resides."),
@@ -41,9 +41,9 @@ TEST_F(ProgramTest, WithoutSettingsFileShowsMessage15AndExitsZero) {
 TEST_F(ProgramTest, RunsTracingEveryPassInTableOrderAndTakesASecondStartsCommandLine) {
     // No universe answers on port 1: unattended, the browser goes on standalone.
     write_file(dir_.file("zelnik.ini"), "[universe]\nhost=127.0.0.1\nport=1\n[debug]\ntrace=1\ntasks=1\n");
-    Process first(program(), {}, dir_.path(), "first");
+    Process first(program(), {}, dir_.path(), "first", browser_env());
     ASSERT_TRUE(wait_for_text(dir_.file("zelnik.log"), "about_hide", 20000)) << first.err();
-    Process second(program(), {"visit.txt"}, dir_.path(), "second");
+    Process second(program(), {"visit.txt"}, dir_.path(), "second", browser_env());
     EXPECT_EQ(second.wait(20000), 0) << second.err();
     EXPECT_TRUE(wait_for_text(dir_.file("zelnik.log"), "cgi_hand_in (visit.txt)", 10000));
     EXPECT_TRUE(first.running());

@@ -17,12 +17,13 @@
 namespace zk::test {
 
 Process::Process(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                 const std::string& tag)
+                 const std::string& tag, const std::vector<std::string>& env)
     : out_path_(cwd + "/" + tag + ".out"), err_path_(cwd + "/" + tag + ".err") {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    std::vector<std::string> vars = env;
     pid_ = fork();
     if (pid_ == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(126);
@@ -32,6 +33,7 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        for (auto& v : vars) putenv(v.data());
         execv(program.c_str(), argv.data());
         _exit(127);
     }
@@ -100,6 +102,12 @@ DemoServer start_demo_server(const std::string& binary, const std::string& dir, 
     return s;
 }
 
+std::vector<std::string> browser_env() {
+    const char* lsan = std::getenv("LSAN_OPTIONS");
+    const std::string options = lsan ? lsan : "";
+    return {"LSAN_OPTIONS=" + options + (options.empty() ? "" : ":") + "detect_leaks=0"};
+}
+
 std::unique_ptr<Process> start_browser(const std::string& binary, const std::string& dir, uint16_t universe_port,
                                        const std::string& settings) {
     const std::string prog = dir + "/prog";
@@ -108,7 +116,7 @@ std::unique_ptr<Process> start_browser(const std::string& binary, const std::str
     write_file(prog + "/zelnik.ini",
                "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe_port) + "\n" + settings);
     setenv("ZELNIK_UNATTENDED", "1", 1);
-    return std::make_unique<Process>(prog + "/zelnik", std::vector<std::string>{}, prog, "browser");
+    return std::make_unique<Process>(prog + "/zelnik", std::vector<std::string>{}, prog, "browser", browser_env());
 }
 
 bool wait_until(const std::function<bool()>& done, int ms) {
