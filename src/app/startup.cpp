@@ -136,6 +136,31 @@ void bind_mouse_hooks() {
     viewport_hooks().mouse_to_picker = mouse_as_picker;
 }
 
+// Other users' lines reach the console and their balloons, and a new avatar
+// table brings its gestures.
+void bind_chat_hooks() {
+    AvatarHooks& a = avatar_hooks();
+    a.balloon_create = balloon_create;
+    a.balloon_set_text = balloon_set_text;
+    a.balloon_place = balloon_place;
+    a.balloon_destroy = balloon_destroy;
+    a.console_print = console_print;
+    a.gestures_rebuild = gesture_rebuild;
+}
+
+// Building: a right click in the view selects, movement and teleports end
+// the selection, and the universe's citizen names fill the owner line.
+void bind_pick_hooks() {
+    viewport_hooks().pick_at = [](int x, int y) { pick_at(x, y); };
+    self_hooks().building_selected = pick_selected;
+    self_hooks().pick_off = pick_off;
+    static void (*earlier)(uint32_t, int, const std::string&) = universe_hooks().citizen_name;
+    universe_hooks().citizen_name = [](uint32_t number, int rc, const std::string& name) {
+        pdialog_citizen_name(number, rc, name);
+        if (earlier) earlier(number, rc, name);
+    };
+}
+
 // Step 25: the start world, falling back to zk.
 const char* enter_start_world() {
     std::string start = settings_get_string("start", "world");
@@ -175,7 +200,10 @@ void startup_bind_hooks() {
 
     telegram_set_menu_port(menu_set_enabled);
     LoginPorts& login = login_ports();
-    login.identity_changed = menu_identity_changed;
+    login.identity_changed = [](bool citizen) {
+        menu_identity_changed(citizen);
+        chat_name_changed();  // the own balloon shows the new name
+    };
     login.splash_message = about_set_message;
     login.splash_waiting = about_set_waiting;
     login.splash_wait = about_wait;
@@ -202,12 +230,15 @@ void startup_bind_hooks() {
     self_hooks().avatar_types_shown = avatar_multiple_types;
     self_hooks().avatar_animations = avatar_animations;
 
+    bind_pick_hooks();
+
     WorldHooks& world = world_hooks();
     world.reset = world_reset;
     world.object_path = download_set_path;
     world.refresh_minutes = download_set_refresh;
     world.ground = ground_set;
     world.public_speaker = avatar_set_public_speaker;
+    bind_chat_hooks();
 }
 
 int zelnik_run(const std::string& directory, const std::string& command_line) {
@@ -364,6 +395,7 @@ int terminate(const char* message) {
         ui().stop_box(load_message(7), message);
         tasks_set_fatal_box(false);
     }
+    pick_term();
     scene_term();
     backdrop_clear();
     camera_term();
@@ -392,6 +424,7 @@ int world_reset() {
     avatar_reload_list();
     chunk_reset();
     avatar_set_own_type(world_avatar());
+    gesture_rebuild();
     self_create_model();
     backdrop_clear();
     sound_reset();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zk {
 
@@ -28,6 +29,14 @@ struct DownloadLine {
 struct DownloadsView {
     DownloadLine lines[3];
     int waiting = 0;
+};
+
+// A balloon over the 3D view: the top left of its 80 x 64 rectangle in the
+// view's pixels, and its text (UTF-8, no control characters).
+struct BalloonDraw {
+    int left = 0, top = 0;
+    std::string text;
+    bool operator==(const BalloonDraw&) const = default;
 };
 
 struct DepthWarningAnswer {
@@ -113,6 +122,26 @@ public:
         (void)text, (void)width, (void)height, (void)left, (void)top, (void)text_width, (void)pixels;
         return false;
     }
+
+    // The console pane, the chat entry, balloons and the gesture bar.
+    // A console line (UTF-8 with no control character but the tab) in a
+    // colour (0xRRGGBB) and weight, after a line break unless it is the
+    // first line the pane holds.
+    virtual void console_append(const std::string& text, uint32_t rgb, bool bold, bool line_break) {
+        (void)text, (void)rgb, (void)bold, (void)line_break;
+    }
+    // Removes the first `characters` characters (UTF-16 units; a line break
+    // counts two, as "\r\n").
+    virtual void console_remove(int characters) { (void)characters; }
+    // Empties the chat entry and gives the keyboard focus back to the main
+    // window.
+    virtual void chat_entry_reset() {}
+    // The balloons drawn over the view from now on (the list replaces the
+    // last one).
+    virtual void balloons_show(const std::vector<BalloonDraw>& balloons) { (void)balloons; }
+    // The gesture buttons, one per label ("&" before the mnemonic letter);
+    // none hides the bar.
+    virtual void gesture_buttons(const std::vector<std::string>& labels) { (void)labels; }
 };
 
 // The port in use. Set once at start-up (the shell's, or a test's fake).

@@ -31,7 +31,7 @@ void view_click(int x, int y) {
         return;
     }
     if (object* o = view_object_at(x, y)) behavior_activate(o);
-    else pick_drop_selection();
+    else pick_off();
 }
 
 }  // namespace zk

@@ -364,7 +364,7 @@ Status go(bool warp) {
         // Entering another world let go of every live object, ours too.
         if (world_name() != before) g.current = nullptr;
     }
-    pick_drop_selection();
+    pick_off();
 
     double cx = 0, cy = 0, cz = 0;
     self_position(&cx, &cy, &cz);
@@ -544,7 +544,7 @@ Status cmd_cursor() {
     if (!boolean_of(g.read(false), &value)) return Status::error;
     if (!g.execute || g.in_create) return Status::ok;
     if (value) mouse_as_picker();
-    else if (!mouse_is_mover()) pick_drop_selection();
+    else if (!mouse_is_mover()) pick_off();
     return Status::ok;
 }
 

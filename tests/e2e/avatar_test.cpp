@@ -23,23 +23,6 @@ namespace {
 // much red as green.
 bool shirt(const uint8_t* p) { return p[2] > 30 && p[1] > 8 && p[1] > p[0] && p[2] > p[1] * 2; }
 
-std::string window_of(const Process& p) {
-    std::string id = run_command("xdotool search --all --pid " + std::to_string(p.pid()) + " --name '^zk at ' | head -1");
-    id.erase(id.find_last_not_of("\n") + 1);
-    return id;
-}
-
-// Gives the window the keyboard, and checks that it has it: without a
-// window manager a window that appears later may take it back.
-bool focus(const std::string& window) {
-    return wait_until([&] {
-        run_command("xdotool windowfocus --sync " + window);
-        std::string now = run_command("xdotool getwindowfocus");
-        now.erase(now.find_last_not_of("\n") + 1);
-        return now == window;
-    }, 5000);
-}
-
 // Ben walks north for a while.
 void walk(const std::string& window, int ms) {
     ASSERT_TRUE(focus(window));

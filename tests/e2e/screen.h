@@ -18,9 +18,28 @@ inline bool title_shows(const std::string& text) {
     return run_command("xwininfo -root -tree").find(text) != std::string::npos;
 }
 
+// The browser window of a process, by its title once it has entered a
+// world; empty while there is none.
+inline std::string window_of(const Process& p) {
+    std::string id = run_command("xdotool search --all --pid " + std::to_string(p.pid()) + " --name '^zk at ' | head -1");
+    id.erase(id.find_last_not_of("\n") + 1);
+    return id;
+}
+
+// Gives the window the keyboard, and checks that it has it: without a
+// window manager a window that appears later may take it back.
+inline bool focus(const std::string& window) {
+    return wait_until([&] {
+        run_command("xdotool windowfocus --sync " + window);
+        std::string now = run_command("xdotool getwindowfocus");
+        now.erase(now.find_last_not_of("\n") + 1);
+        return now == window;
+    }, 5000);
+}
+
 // The part of the screen the 3D view of a window at its default place and
 // size covers.
-constexpr int kLeft = 20, kTop = 60, kWidth = 440, kHeight = 300;
+constexpr int kLeft = 20, kTop = 60, kWidth = 440, kHeight = 215;
 
 struct Shot {
     std::string rgb;  // kWidth x kHeight x 3 bytes

@@ -173,7 +173,7 @@ TEST(BrowserAndServer, ArtComesFromAnyWebServerAndIsAskedForAgainOnlyOnceItIsDue
     EXPECT_TRUE(wait_for_text(dir.path() + "/prog/zelnik.log", "reload complete", 10000));
     const auto plaza_is_red = [] {
         const std::string mean = run_command(
-            "import -window root -crop 440x30+20+340 +repage -format '%[fx:mean.r] %[fx:mean.g]' info: 2>/dev/null");
+            "import -window root -crop 440x30+20+240 +repage -format '%[fx:mean.r] %[fx:mean.g]' info: 2>/dev/null");
         double red = 0, green = 1;
         return std::sscanf(mean.c_str(), "%lf %lf", &red, &green) == 2 && red > 0.5 && green < 0.25;
     };

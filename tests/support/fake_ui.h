@@ -137,6 +137,23 @@ public:
         }
         return true;
     }
+
+    // The console as plain text ("\r\n" between lines; ASCII in tests, so
+    // a byte is a character) with each line's colour and weight; the chat
+    // entry's resets, the balloons shown, the gesture labels.
+    std::string console;
+    std::vector<std::pair<uint32_t, bool>> console_styles;
+    int chat_resets = 0;
+    std::vector<BalloonDraw> balloons;
+    std::vector<std::string> gestures;
+    void console_append(const std::string& text, uint32_t rgb, bool bold, bool line_break) override {
+        console += (line_break ? "\r\n" : "") + text;
+        console_styles.push_back({rgb, bold});
+    }
+    void console_remove(int n) override { console.erase(0, size_t(n)); }
+    void chat_entry_reset() override { ++chat_resets; }
+    void balloons_show(const std::vector<BalloonDraw>& b) override { balloons = b; }
+    void gesture_buttons(const std::vector<std::string>& labels) override { gestures = labels; }
 };
 
 // Installs a FakeUi for the life of the object.

@@ -28,6 +28,7 @@
 #include "net/cgi.h"
 #include "shell/qt/downloads_window.h"
 #include "shell/qt/main_window.h"
+#include "shell/qt/object_window.h"
 #include "shell/qt/scheduler.h"
 #include "shell/qt/single_instance.h"
 
@@ -105,6 +106,7 @@ int QtUi::screen_depth() { return screen() ? screen()->depth() : 24; }
 
 bool QtUi::main_window_create(const std::string& title, const WindowPlacement& placement) {
     window_ = new MainWindow(QString::fromStdString(title));
+    object_window_install(window_);
     TrackLimits limits = layout_track_limits(screen_width(), screen_height());
     window_->setMinimumSize(limits.min_width, limits.min_height);
     window_->setMaximumSize(limits.max_width, limits.max_height);
@@ -352,6 +354,26 @@ bool QtUi::sign_draw(const std::string& text, int width, int height, int left, i
             if (row[x] >= 128) pixels[size_t(y) * width + x] = 1;
     }
     return true;
+}
+
+void QtUi::console_append(const std::string& text, uint32_t rgb, bool bold, bool line_break) {
+    if (window_) window_->console_append(text, rgb, bold, line_break);
+}
+
+void QtUi::console_remove(int characters) {
+    if (window_) window_->console_remove(characters);
+}
+
+void QtUi::chat_entry_reset() {
+    if (window_) window_->chat_entry_reset();
+}
+
+void QtUi::balloons_show(const std::vector<BalloonDraw>& balloons) {
+    if (window_) window_->balloons_show(balloons);
+}
+
+void QtUi::gesture_buttons(const std::vector<std::string>& labels) {
+    if (window_) window_->gesture_buttons(labels);
 }
 
 }  // namespace zk

@@ -59,6 +59,12 @@ public:
     bool sign_draw(const std::string& text, int width, int height, int left, int top, int text_width,
                    uint8_t* pixels) override;
 
+    void console_append(const std::string& text, uint32_t rgb, bool bold, bool line_break) override;
+    void console_remove(int characters) override;
+    void chat_entry_reset() override;
+    void balloons_show(const std::vector<BalloonDraw>& balloons) override;
+    void gesture_buttons(const std::vector<std::string>& labels) override;
+
     MainWindow* main_window() const { return window_; }
 
 private:

@@ -5,12 +5,14 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QPainter>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <link.h>
 
 #include "common/messages.h"
+#include "people/balloon.h"
 #include "render/gl/gl_device.h"
 #include "shell/qt/main_window.h"
 #include "view/camera.h"
@@ -98,11 +100,42 @@ void ViewportWidget::resizeGL(int w, int h) {
 void ViewportWidget::paintGL() {
     const qreal r = devicePixelRatioF();
     const int w = int(width() * r), h = int(height() * r);
-    if (ready_ && device_->present(defaultFramebufferObject(), w, h)) return;
-    // Nothing drawn yet: the background colour alone.
-    const RwCamera* c = camera_main();
-    glClearColor(c ? c->bg_r : 0, c ? c->bg_g : 0, c ? c->bg_b : 0.7f, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
+    if (!ready_ || !device_->present(defaultFramebufferObject(), w, h)) {
+        // Nothing drawn yet: the background colour alone.
+        const RwCamera* c = camera_main();
+        glClearColor(c ? c->bg_r : 0, c ? c->bg_g : 0, c ? c->bg_b : 0.7f, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    if (!balloons_.empty()) paint_balloons();
+}
+
+void ViewportWidget::set_balloons(const std::vector<BalloonDraw>& balloons) {
+    balloons_ = balloons;
+    update();
+}
+
+// Each text centred in its rectangle and broken between words, not clipped,
+// in white with a black shadow below right.
+void ViewportWidget::paint_balloons() {
+    // The painter uploads its glyphs in rows of whole words; the rendering
+    // library leaves byte rows set.
+    GLint alignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    QPainter painter(this);
+    painter.setFont(font());
+    const qreal r = devicePixelRatioF();
+    const int flags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap | Qt::TextDontClip;
+    for (const BalloonDraw& b : balloons_) {
+        const QRectF box(b.left / r, b.top / r, kBalloonWidth / r, kBalloonHeight / r);
+        const QString text = QString::fromUtf8(b.text.data(), qsizetype(b.text.size()));
+        painter.setPen(Qt::black);
+        painter.drawText(box, flags, text);
+        painter.setPen(Qt::white);
+        painter.drawText(box.translated(-1, -1), flags, text);
+    }
+    painter.end();
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
 }
 
 void ViewportWidget::mousePressEvent(QMouseEvent* event) {

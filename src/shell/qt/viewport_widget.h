@@ -1,10 +1,14 @@
 // The 3D view of the main window: an OpenGL widget that owns the GL
 // context, installs the rendering library's device, shows the camera's
-// image and passes mouse clicks to the viewport module.
+// image with the balloons over it and passes mouse clicks to the viewport
+// module.
 #pragma once
 
 #include <QOpenGLWidget>
 #include <memory>
+#include <vector>
+
+#include "platform/ui.h"
 
 namespace zk {
 
@@ -18,6 +22,8 @@ public:
 
     // False until the GL context is up and the shaders are built.
     bool device_ready() const { return ready_; }
+    // Balloons painted over the camera's image from now on.
+    void set_balloons(const std::vector<BalloonDraw>& balloons);
 
 protected:
     void initializeGL() override;
@@ -28,7 +34,10 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    void paint_balloons();
+
     std::unique_ptr<ViewportDevice> device_;
+    std::vector<BalloonDraw> balloons_;
     bool ready_ = false;
     QMetaObject::Connection context_gone_;
 };
