@@ -146,6 +146,10 @@ void bind_chat_hooks() {
     a.balloon_destroy = balloon_destroy;
     a.console_print = console_print;
     a.gestures_rebuild = gesture_rebuild;
+    // Names come from the network: the menu shows them as the console would.
+    a.show_menu = [](int x, int y, const std::string& name, bool muted) {
+        return ui().avatar_menu(x, y, console_text(name), muted);
+    };
 }
 
 // Building: a right click in the view selects, movement and teleports end

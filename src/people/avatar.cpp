@@ -803,6 +803,10 @@ bool avatar_menu_target(int x, int y, AvatarMenuTarget* target) {
     uint32_t best_address = 0;
     for (const auto& [key, a] : g.avatars) {
         if (!a.scene || !a.figure) continue;
+        // A figure standing where the camera is (users who came in at the
+        // same place) surrounds the eye: a click passes through it, it is
+        // not on it.
+        if (a.distance < kAvatarAroundEye * kAvatarAroundEye) continue;
         RwPick pick;
         if (!rw_camera_pick(camera, a.scene, x, y, &pick)) continue;
         const RwClump* root = pick.clump;

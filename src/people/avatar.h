@@ -51,6 +51,9 @@ constexpr uint32_t kAvatarStateMs = 1000;
 constexpr uint32_t kAvatarResendMs = 4000;
 constexpr int kAvatarResends = 10;
 constexpr uint32_t kAvatarSpeechMs = 30000;
+// A figure nearer the camera than this (world units, across the ground) takes
+// no clicks.
+constexpr float kAvatarAroundEye = 0.05f;
 constexpr size_t kAvatarNameLength = 19;
 // Name records kept; past it the least recently used one that nothing needs
 // makes room (strangers cannot grow the table without end).

@@ -142,6 +142,13 @@ public:
     // The gesture buttons, one per label ("&" before the mnemonic letter);
     // none hides the bar.
     virtual void gesture_buttons(const std::vector<std::string>& labels) { (void)labels; }
+    // Another user's pop-up menu at a point of the 3D view: the name (UTF-8),
+    // then "Mute", checked when `muted`. Answers 9000 when Mute was chosen,
+    // else 0.
+    virtual int avatar_menu(int x, int y, const std::string& name, bool muted) {
+        (void)x, (void)y, (void)name, (void)muted;
+        return 0;
+    }
 };
 
 // The port in use. Set once at start-up (the shell's, or a test's fake).

@@ -1,6 +1,7 @@
 // Two browsers in the demo world, side by side on one screen: each user
 // appears in the other's view as an avatar that follows where its user
-// walks, and a user who quits is gone at the next update.
+// walks, a user who quits is gone at the next update, and in third person
+// the user sees the own figure.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -85,6 +86,12 @@ TEST(BrowserAndServer, TwoUsersSeeEachOthersAvatarsWalkAndLeave) {
     EXPECT_EQ(ben->wait(20000), 0) << ben->err();
     EXPECT_TRUE(wait_until([&] { return find(take_shot(dir.path()), 0, kWidth, shirt).count == 0; }, 5000))
         << "Ben's avatar is still there";
+
+    // In third person (End) Ann sees her own figure from behind.
+    ASSERT_TRUE(focus(ann_window));
+    run_command("xdotool key End");
+    EXPECT_TRUE(wait_until([&] { return find(take_shot(dir.path()), 0, kWidth, shirt).count > 40; }, 5000))
+        << "Ann's own figure does not show in third person";
 
     ann->signal(SIGTERM);
     EXPECT_EQ(ann->wait(20000), 0) << ann->err();

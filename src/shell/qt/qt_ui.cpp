@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -374,6 +375,17 @@ void QtUi::balloons_show(const std::vector<BalloonDraw>& balloons) {
 
 void QtUi::gesture_buttons(const std::vector<std::string>& labels) {
     if (window_) window_->gesture_buttons(labels);
+}
+
+int QtUi::avatar_menu(int x, int y, const std::string& name, bool muted) {
+    if (!window_) return 0;
+    QMenu menu(window_);
+    menu.addAction(QString::fromStdString(name))->setEnabled(false);
+    menu.addSeparator();
+    QAction* mute = menu.addAction("Mute");
+    mute->setCheckable(true);
+    mute->setChecked(muted);
+    return menu.exec(window_->view_area()->mapToGlobal(QPoint(x, y))) == mute ? 9000 : 0;
 }
 
 }  // namespace zk

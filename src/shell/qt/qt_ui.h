@@ -64,6 +64,7 @@ public:
     void chat_entry_reset() override;
     void balloons_show(const std::vector<BalloonDraw>& balloons) override;
     void gesture_buttons(const std::vector<std::string>& labels) override;
+    int avatar_menu(int x, int y, const std::string& name, bool muted) override;
 
     MainWindow* main_window() const { return window_; }
 
