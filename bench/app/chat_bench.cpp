@@ -56,9 +56,12 @@ int main() {
     for (int i = 0; i < 10; ++i) {
         const std::string line = "ping " + std::to_string(i);
         if (!focus(window)) break;
-        run_command("xdotool type --delay 5 '" + line + "' key Return");
-        if (!wait_for_text(ben_log, "Ann: " + line, 5000)) continue;
-        const long sent = tick_of(read_file(ann_log), "Ann: " + line), got = tick_of(read_file(ben_log), "Ann: " + line);
+        run_command("xdotool type --delay 5 '" + line + "'");
+        run_command("xdotool key Return");
+        // A tourist's name is quoted.
+        const std::string shown = "\"Ann\": " + line;
+        if (!wait_for_text(ben_log, shown, 5000)) continue;
+        const long sent = tick_of(read_file(ann_log), shown), got = tick_of(read_file(ben_log), shown);
         if (sent >= 0 && got >= sent) ms.push_back(double(got - sent));
     }
     for (auto* p : {ann.get(), ben.get(), demo.process.get()}) p->signal(SIGTERM);
