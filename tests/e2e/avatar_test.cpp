@@ -1,11 +1,12 @@
 // Two browsers in the demo world, side by side on one screen: each user
 // appears in the other's view as an avatar that follows where its user
-// walks, a user who quits is gone at the next update, and in third person
+// walks and speaks in a balloon, a user who quits is gone at the next update, and in third person
 // the user sees the own figure.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -60,6 +61,16 @@ TEST(BrowserAndServer, TwoUsersSeeEachOthersAvatarsWalkAndLeave) {
         seen = find(take_shot(dir.path()), 0, kWidth, shirt);
         return seen.count > 40;
     }, 25000)) << "Ben's avatar shows " << seen.count << " shirt pixels\n" << server.err();
+
+    // Ben says hello: a balloon of white text stands over his figure.
+    const auto white = [](const uint8_t* p) { return p[0] > 220 && p[1] > 220 && p[2] > 220; };
+    const int from = std::max(0, seen.x - 60), to = std::min(kWidth, seen.x + 60);
+    const int quiet = find(take_shot(dir.path()), from, to, white).count;
+    ASSERT_TRUE(focus(ben_window));
+    run_command("xdotool type hello");
+    run_command("xdotool key Return");
+    EXPECT_TRUE(wait_until([&] { return find(take_shot(dir.path()), from, to, white).count > quiet + 15; }, 5000))
+        << "no balloon over Ben's avatar";
 
     // Ben walks on: his avatar moves away up Ann's view and grows smaller.
     const Patch before = seen;
