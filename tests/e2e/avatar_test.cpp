@@ -1,6 +1,6 @@
 // Two browsers in the demo world, side by side on one screen: each user
 // appears in the other's view as an avatar that follows where its user
-// walks and speaks in a balloon, a user who quits is gone at the next update, and in third person
+// walks, speaks in a balloon and waves, a user who quits is gone at the next update, and in third person
 // the user sees the own figure.
 #include <gtest/gtest.h>
 
@@ -71,6 +71,15 @@ TEST(BrowserAndServer, TwoUsersSeeEachOthersAvatarsWalkAndLeave) {
     run_command("xdotool key Return");
     EXPECT_TRUE(wait_until([&] { return find(take_shot(dir.path()), from, to, white).count > quiet + 15; }, 5000))
         << "no balloon over Ben's avatar";
+
+    // Ben waves (the gesture button's mnemonic): once his figure has come to
+    // rest in Ann's view, the raised arm lifts the top of its outline.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const int rest = find(take_shot(dir.path()), 0, kWidth, shirt).top;
+    ASSERT_TRUE(focus(ben_window));
+    run_command("xdotool key alt+e");
+    EXPECT_TRUE(wait_until([&] { return find(take_shot(dir.path()), 0, kWidth, shirt).top <= rest - 8; }, 6000))
+        << "Ben's wave does not show; his figure's top stays near " << rest;
 
     // Ben walks on: his avatar moves away up Ann's view and grows smaller.
     const Patch before = seen;
