@@ -109,10 +109,12 @@ void bind_object_hooks(bool bound) {
     m.instance_replaced = [](model_ref* r) {
         animation_instance_replaced(r);
         sign_instance_replaced(r);
+        picture_reload(picture_of(r), r);
     };
     m.instance_released = [](model_ref* r) {
         animation_instance_released(r);
         sign_instance_released(r);
+        picture_destroy(picture_of(r), r);
     };
 }
 
@@ -126,6 +128,7 @@ void bind_self_hooks() {
     collision_hooks().ground = [] { return ground_ready() ? static_cast<const RwClump*>(ground_clump()) : nullptr; };
     self_hooks().world_has_ground = ground_ready;
     ground_hooks().position = self_position;
+    backdrop_hooks().turning = self_turning;
     visible_ports().velocity = self_velocity;
     visible_ports().teleport_pending = self_gliding;
 }
@@ -236,11 +239,32 @@ void startup_bind_hooks() {
 
     bind_pick_hooks();
 
+    // Objects' sounds: the pre-scan fetches, a `sound` command replaces the
+    // object's ambient source, and the object's end frees it.
+    behavior_hooks().sound = [](object* o, const std::string& file, bool execute) {
+        if (!execute) return sound_download(file);
+        sound_destroy(object_sound(o));
+        double x = 0, y = 0, z = 0;
+        object_position(o, &x, &y, &z);
+        object_set_sound(o, sound_create(file, static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)));
+    };
+    behavior_hooks().noise = [](const std::string& file, bool execute) {
+        if (execute) sound_effect(file);
+        else sound_download(file);
+    };
+    object_hooks().sound_destroy = sound_destroy;
+
     WorldHooks& world = world_hooks();
     world.reset = world_reset;
     world.object_path = download_set_path;
     world.refresh_minutes = download_set_refresh;
     world.ground = ground_set;
+    world.backdrop = backdrop_set;
+    // Pictures on objects, from the object path or from any address.
+    picture_hooks().object_path = [] { return world_attribute(attr_object_path); };
+    behavior_hooks().picture = [](object* o, const std::string& address, int seconds, bool) {
+        picture_create(o ? o->model : nullptr, address, seconds);
+    };
     world.public_speaker = avatar_set_public_speaker;
     bind_chat_hooks();
 }
@@ -375,6 +399,7 @@ int terminate(const char* message) {
     avatar_term();
     visible_term();
     ground_release();
+    picture_reset();
     model_term();
     texture_term();
     bind_object_hooks(false);

@@ -138,8 +138,8 @@ std::string demo_encipher_password(std::string_view plain) {
 
 namespace {
 
-// The object password and the ground of a demo world, each unless the
-// owner has set one (an owner who cleared the ground keeps it cleared).
+// The object password, the ground and the backdrop of a demo world, each
+// unless the owner has set one (an owner who cleared one keeps it cleared).
 void seed_attributes(WorldStore& store, const std::string& world, DemoSeedResult& result) {
     for (const DemoWorld& w : kDemoWorlds) {
         if (w.name != world) continue;
@@ -151,6 +151,10 @@ void seed_attributes(WorldStore& store, const std::string& world, DemoSeedResult
         }
         if (!w.ground.empty() && !attrs.count(attr_ground)) {
             attrs[attr_ground] = std::string(w.ground);
+            changed = true;
+        }
+        if (!w.backdrop.empty() && !attrs.count(attr_backdrop)) {
+            attrs[attr_backdrop] = std::string(w.backdrop);
             changed = true;
         }
         if (changed && !store.set_attributes(attrs))

@@ -22,7 +22,7 @@ struct WorldConfig {
 
 // Attribute numbers the server computes for each user.
 enum WorldAttribute {
-    attr_title = 0, attr_ground = 2, attr_object_path = 3, attr_build = 6, attr_eminent_domain = 7, attr_enter = 8,
+    attr_title = 0, attr_backdrop = 1, attr_ground = 2, attr_object_path = 3, attr_build = 6, attr_eminent_domain = 7, attr_enter = 8,
     attr_special_actions = 9, attr_special_objects = 10, attr_may_change = 14, attr_restricted_radius = 15,
     attr_world_name = 16, attr_public_speaker = 17, attr_public_speakers = 18, attr_cache_epoch = 19,
     attr_build_allowed = 21, attr_object_password = 22,

@@ -37,11 +37,9 @@ TEST(BrowserAndServer, TheBrowserEntersTheDemoWorldAndWalks) {
     EXPECT_TRUE(wait_until([&] { return browser->err().find("Welcome to \"zk\"") != std::string::npos; }, 10000))
         << browser->err();
 
-    // The window has the world's title, and the 3D view its sky colour.
+    // The window has the world's title (its sky picture is e2e/picture_test's).
     ASSERT_TRUE(wait_until([&] { return title_shows("\"zk at ground zero facing N\""); }, 10000))
         << run_command("xwininfo -root -tree");
-    std::string pixel = run_command("import -window root -crop 1x1+200+100 txt:- 2>/dev/null");
-    EXPECT_NE(pixel.find("(0,0,178)"), std::string::npos) << pixel;
 
     // The user comes down onto the ground among the world's textured
     // shapes: the view holds much more than sky, in the many shades of

@@ -12,6 +12,7 @@
 #include "server/assets/avatars.h"
 #include "server/assets/demo_worlds.h"
 #include "server/assets/images.h"
+#include "server/assets/sounds.h"
 #include "server/assets/rwx_check.h"
 #include "server/assets/zip_writer.h"
 #include "server/demo.h"
@@ -102,6 +103,9 @@ std::string generate_demo_objects(const std::string& assets_dir, const std::stri
     for (const auto& [name, bytes] : avatar_sequences()) avatar_files["seqs/" + name + ".zip"] = zip_single(name + ".seq", bytes);
     for (const auto& [path, bytes] : avatar_files)
         if (bytes.empty()) return "cannot pack " + path;
+    // Sounds: each file in an archive of its base name.
+    for (const auto& [file, bytes] : demo_sounds())
+        avatar_files["sounds/" + file.substr(0, file.rfind('.')) + ".zip"] = zip_single(file, bytes);
 
     if (!make_directory(out_dir)) return "cannot create " + out_dir;
     for (const DemoWorld& world : kDemoWorlds) {
@@ -119,6 +123,8 @@ std::string generate_demo_objects(const std::string& assets_dir, const std::stri
             return "world " + name + ": no model called " + std::string(world.secret_model) + " to encrypt";
         if (!world.ground.empty() && !models.count(std::string(world.ground)))
             return "world " + name + ": no model called " + std::string(world.ground) + " for its ground";
+        if (!world.backdrop.empty() && !made.count(std::string(world.backdrop)))
+            return "world " + name + ": no texture called " + std::string(world.backdrop) + " for its backdrop";
 
         const std::string root = out_dir + "/" + name;
         if (!make_directory(root) || !make_directory(root + "/models") || !make_directory(root + "/textures"))
@@ -132,7 +138,7 @@ std::string generate_demo_objects(const std::string& assets_dir, const std::stri
         }
         for (const auto& [file, bytes] : texture_files)
             if (!write_if_changed(root + "/textures/" + file, bytes)) return "cannot write " + root + "/textures/" + file;
-        if (!make_directory(root + "/avatars") || !make_directory(root + "/seqs"))
+        if (!make_directory(root + "/avatars") || !make_directory(root + "/seqs") || !make_directory(root + "/sounds"))
             return "cannot create the avatar folders under " + root;
         for (const auto& [path, bytes] : avatar_files)
             if (!write_if_changed(root + "/" + path, bytes)) return "cannot write " + root + "/" + path;

@@ -201,6 +201,32 @@ Rgb painting(float u, float v, const Image&, int, int) {
     return mix(Rgb{240, 200, 170}, Rgb{90, 150, 220}, 1 - v * 1.6f);
 }
 
+// A flower on a magenta ground: colours no other demo texture has, so a
+// test can tell the picture on its frame from everything around it.
+Rgb sunflower(float u, float v, const Image&, int, int) {
+    const float du = u - 0.5f, dv = v - 0.4f, r = std::hypot(du, dv);
+    if (r < 0.1f) return Rgb{110, 60, 20};
+    const float petals = 0.24f + 0.05f * std::cos(12 * std::atan2(dv, du));
+    if (r < petals) return Rgb{250, 200, 30};
+    if (std::fabs(du) < 0.03f && v > 0.5f) return Rgb{40, 140, 40};
+    return Rgb{200, 30, 150};
+}
+
+// The demo worlds' backdrop: a sky panorama whose left and right edges
+// meet, with clouds, two ranges of hills and, in its lowest tenth, the land
+// below the horizon.
+Rgb sky(float u, float v, const Image&, int, int) {
+    constexpr float kTurn = 6.2831853f;
+    const float far = 0.74f + 0.05f * std::sin(kTurn * 2 * u) + 0.03f * std::sin(kTurn * 5 * u + 1);
+    const float near = 0.82f + 0.04f * std::sin(kTurn * 3 * u + 2) + 0.02f * std::sin(kTurn * 9 * u);
+    if (v > 0.9f) return mix(Rgb{70, 100, 50}, Rgb{50, 80, 40}, fractal(u, v, 16, 3, 131));
+    if (v > near) return mix(Rgb{50, 105, 45}, Rgb{85, 130, 55}, fractal(u, v, 16, 3, 132));
+    if (v > far) return mix(Rgb{95, 125, 120}, Rgb{120, 145, 140}, fractal(u, v, 16, 3, 133));
+    const Rgb air = mix(Rgb{25, 60, 150}, Rgb{170, 200, 235}, v / 0.9f);
+    const float cloud = std::clamp((fractal(u, v * 0.5f, 8, 4, 134) - 0.52f) * 5, 0.0f, 1.0f) * (1 - v / 0.8f);
+    return mix(air, Rgb{245, 245, 250}, cloud);
+}
+
 // Leaf clusters cut out by the mask; alpha follows the same noise as the
 // colour so the holes fall between clusters.
 void leaf_alpha(Image& im) {
@@ -230,7 +256,8 @@ const std::vector<Entry>& entries() {
         {{"gravel", "", 128, 128}, gravel},   {{"roof", "", 128, 128}, roof},
         {{"metal", "", 64, 64}, metal},       {{"glow", "", 64, 64}, glow},
         {{"door", "", 128, 128}, door},       {{"board", "", 128, 64}, board},
-        {{"painting", "", 128, 128}, painting},
+        {{"painting", "", 128, 128}, painting}, {{"sunflower", "", 128, 128}, sunflower},
+        {{"sky", "", 1024, 256}, sky},
         {{"doorway1", "", 128, 128}, doorway<1>}, {{"doorway2", "", 128, 128}, doorway<2>},
         {{"doorway3", "", 128, 128}, doorway<3>},
     };
