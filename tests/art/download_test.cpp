@@ -85,6 +85,8 @@ protected:
         if (gated) conn.wait_gate(1);
         if (req.target.find("missing") != std::string::npos) {
             conn.send(http_response(404, ""));
+        } else if (req.target.find("empty") != std::string::npos) {
+            conn.send(http_response(200, ""));
         } else if (req.target.find("stall") != std::string::npos) {
             conn.send("HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n" + std::string(10, 'a'));
             conn.stall();
@@ -158,6 +160,10 @@ TEST_F(Download, FailuresEndInResultZero) {
     EXPECT_EQ(fetch("missing.bmp").result, kDownloadFailed);
     EXPECT_EQ(fetch("missing.bmp").result, kDownloadFailed);
     EXPECT_EQ(seen().size(), 2u);
+    // So does a fetch that brought no bytes: its holder must hear that its
+    // record is gone.
+    EXPECT_EQ(fetch("empty.bmp").result, kDownloadFailed);
+    EXPECT_EQ(seen().size(), 3u);
 
     // A server that stalls is given three tries of 30 s each.
     http_set_clock(fake_clock);
@@ -170,7 +176,7 @@ TEST_F(Download, FailuresEndInResultZero) {
         http_update();
     }
     EXPECT_EQ(stalled.result, kDownloadFailed);
-    EXPECT_EQ(seen().size(), 5u);
+    EXPECT_EQ(seen().size(), 6u);
     http_set_clock(nullptr);
 
     // A reset lets everything go without calling back.
