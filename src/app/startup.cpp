@@ -262,6 +262,7 @@ void startup_bind_hooks() {
     world.backdrop = backdrop_set;
     // Pictures on objects, from the object path or from any address.
     picture_hooks().object_path = [] { return world_attribute(attr_object_path); };
+    disk_hooks().property_directory = world_property_directory;
     behavior_hooks().picture = [](object* o, const std::string& address, int seconds, bool) {
         picture_create(o ? o->model : nullptr, address, seconds);
     };

@@ -101,6 +101,8 @@ void converted(void* data, int status) {
     RwTexture* t = rw_texture_read(g.temp);
     file_delete(g.temp);
     if (!t) return;
+    // The disk pass may have removed the folder while it stood empty.
+    make_directory(program_directory() + "/cache/art/misc");
     const bool saved = chunk_save_texture_to_file(t, p->path);
     rw_texture_destroy(t);
     if (!saved) return;
