@@ -34,8 +34,7 @@ void walk(const std::string& window, int ms) {
 }  // namespace
 
 TEST(BrowserAndServer, TwoUsersSeeEachOthersAvatarsWalkAndLeave) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
-    if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
+    if (const std::string why = desktop_missing(); !why.empty()) GTEST_SKIP() << why;
     TempDir dir;
     DemoServer demo = start_demo_server(ZELNIK_SERVER_BINARY, dir.path());
     ASSERT_NE(demo.universe, 0) << demo.process->err();

@@ -66,8 +66,7 @@ bool send_as_browsers(const std::string& text) {
 }  // namespace
 
 TEST(BrowserAndServer, UsersChatAndACitizensBuildingShowsWhileATouristsIsRefused) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
-    if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool (scripts/install-deps installs it)";
+    if (const std::string why = desktop_missing(); !why.empty()) GTEST_SKIP() << why;
     TempDir dir;
     {
         // Cy, citizen 1, owns the world "zk".

@@ -25,8 +25,7 @@ bool magenta(const uint8_t* p) { return p[0] > 45 && p[0] > 3 * p[1] && p[2] > 2
 }  // namespace
 
 TEST(Pictures, TheDemoWorldShowsItsBackdropGroundAndPictures) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (scripts/test runs under Xvfb)";
-    if (run_command("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool";
+    if (const std::string why = desktop_missing(); !why.empty()) GTEST_SKIP() << why;
     TempDir dir;
     DemoServer demo = start_demo_server(ZELNIK_SERVER_BINARY, dir.path());
     ASSERT_NE(demo.universe, 0) << demo.process->err();

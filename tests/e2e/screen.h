@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -12,6 +13,13 @@
 #include "support/temp_dir.h"
 
 namespace zk::test {
+
+// Why the desktop tests cannot run here (no display, no xdotool), or empty.
+inline std::string desktop_missing() {
+    if (!std::getenv("DISPLAY")) return "needs a display (scripts/test runs under Xvfb)";
+    if (run_command("command -v xdotool").empty()) return "needs xdotool (scripts/install-deps installs it)";
+    return "";
+}
 
 // Whether a window on the screen has a title containing `text`.
 inline bool title_shows(const std::string& text) {
