@@ -149,6 +149,8 @@ void bind_chat_hooks() {
     a.balloon_destroy = balloon_destroy;
     a.console_print = console_print;
     a.gestures_rebuild = gesture_rebuild;
+    a.menu_rebuild_avatars = menu_rebuild_avatars;
+    a.menu_reset_avatars = menu_reset_avatars;
     // Names come from the network: the menu shows them as the console would.
     a.show_menu = [](int x, int y, const std::string& name, bool muted) {
         return ui().avatar_menu(x, y, console_text(name), muted);
@@ -266,7 +268,11 @@ void startup_bind_hooks() {
     behavior_hooks().picture = [](object* o, const std::string& address, int seconds, bool) {
         picture_create(o ? o->model : nullptr, address, seconds);
     };
-    world.public_speaker = avatar_set_public_speaker;
+    // The right to speak to the whole world also offers the special avatars.
+    world.public_speaker = [](bool speaker) {
+        avatar_set_public_speaker(speaker);
+        menu_set_public_speaker(speaker);
+    };
     bind_chat_hooks();
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zk {
 
@@ -18,5 +19,10 @@ std::string os_user_name();
 
 // Milliseconds of a monotonic clock, wrapping at 2^32 like a tick counter.
 uint32_t os_tick_count();
+
+// Starts `program` (looked up in PATH unless it holds a '/') with `args`,
+// each one argument, and no shell between; does not wait for it. False when
+// it could not be started.
+bool os_spawn(const std::string& program, const std::vector<std::string>& args);
 
 }  // namespace zk

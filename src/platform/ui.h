@@ -39,6 +39,24 @@ struct BalloonDraw {
     bool operator==(const BalloonDraw&) const = default;
 };
 
+// An item of a menu: command 0 is a separator. The text has "&" before its
+// mnemonic and, after a tab, the name of its key; `key` is the accelerator
+// (a MenuKey, 0 for none).
+enum MenuKey : int { menu_key_none = 0, menu_key_f1 = 1, menu_key_f12 = 12, menu_key_home = 13, menu_key_end = 14 };
+struct MenuItem {
+    int command = 0;
+    std::string text;
+    int key = menu_key_none;
+    bool checkable = false, checked = false, enabled = true;
+    bool column_break = false;  // starts a new column
+    bool operator==(const MenuItem&) const = default;
+};
+struct MenuPopup {
+    std::string title;
+    std::vector<MenuItem> items;
+    bool operator==(const MenuPopup&) const = default;
+};
+
 struct DepthWarningAnswer {
     bool exit = false;            // "Exit" rather than "Continue Anyway"
     bool dont_show_again = false; // the check box
@@ -78,6 +96,20 @@ public:
     // while it was not yet in its loop; start-up's own waits give up then.
     virtual bool quit_requested() { return false; }
 
+    // The menu bar, popups in order: replaces what it showed. Items keep the
+    // enabled and checked state set through menu_enable and menu_check
+    // unless the new list sets it.
+    virtual void menu_bar_set(const std::vector<MenuPopup>& popups) { (void)popups; }
+    // The menu bar's height in pixels.
+    virtual int menu_bar_height() { return 20; }
+    // The commands that only the window system can do: close the main
+    // window, show or hide the toolbar, open the Settings sheet (modal).
+    virtual void main_window_close() {}
+    virtual void toolbar_toggle() {}
+    virtual void settings_sheet() {}
+    // Opens an address in the desktop's web browser; false when none took it.
+    virtual bool address_open(const std::string& address) { (void)address; return false; }
+
     // Menu items and toolbar buttons by command number; unknown numbers are
     // ignored.
     virtual void menu_enable(int command, bool enabled) { (void)command, (void)enabled; }
@@ -85,9 +117,10 @@ public:
     virtual void toolbar_enable(int command, bool enabled) { (void)command, (void)enabled; }
     virtual void toolbar_press(int command, bool pressed) { (void)command, (void)pressed; }
 
-    // A status-bar pane of a module's own: added (a handle > 0, or 0 when
-    // none could be made), given a text, removed.
-    virtual int status_pane_add() { return 0; }
+    // A status-bar pane of a module's own: added after the others with a
+    // relative width (a handle > 0, or 0 when none could be made), given a
+    // text, removed.
+    virtual int status_pane_add(int weight) { (void)weight; return 0; }
     virtual void status_pane_set(int pane, const std::string& text) { (void)pane, (void)text; }
     virtual void status_pane_remove(int pane) { (void)pane; }
 

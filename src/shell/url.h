@@ -1,11 +1,15 @@
-// The link to the external web browser.
+// The external web browser: [browser] name when set, run with the address
+// as its one argument, else the desktop's default.
 #pragma once
 
 #include <string>
 
 namespace zk {
 
-void url_init(const std::string& service);
+void url_init(const std::string& browser);
 void url_term();
+// Opens an http, https or file address (a bare host/path is taken as http);
+// false when the address was refused or no browser took it.
+bool url_open(const std::string& address);
 
 }  // namespace zk

@@ -214,6 +214,13 @@ void sndoptions_init() {
     set_midi_enabled(music != 0);
 }
 
+void sndoptions_apply(bool music, bool sounds) {
+    set_wav_enabled(sounds);
+    set_midi_enabled(music);
+    settings_put_int("sound", "sounds", sounds ? 1 : 0);
+    settings_put_int("sound", "music", music ? 1 : 0);
+}
+
 int sound_init() {
     if (log_on(Trace::trace)) log_write("sound_init");
     g.available = mixer_open();

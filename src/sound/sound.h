@@ -15,6 +15,8 @@ struct sound_instance;
 
 // Reads the "sound" settings and applies them.
 void sndoptions_init();
+// The Sound page's Apply: takes both switches over and writes them.
+void sndoptions_apply(bool music, bool sounds);
 // Opens the audio device: 0, or 1 when there is none (the module is inert).
 int sound_init();
 // Closes the effect, the loop and the music.

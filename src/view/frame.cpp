@@ -12,6 +12,9 @@ namespace zk {
 
 namespace {
 
+// The frame-rate pane's width among the status panes.
+constexpr int kPaneWeight = 10;
+
 constexpr uint32_t kFrameStep = 200;
 constexpr int kBuckets = 10;
 constexpr int kCommand = 121;
@@ -38,7 +41,7 @@ void show_display(bool on) {
         return;
     }
     if (on && !g_pane) {
-        g_pane = ui().status_pane_add();
+        g_pane = ui().status_pane_add(kPaneWeight);
         ui().status_pane_set(g_pane, load_message(26, double(g_rate)));
     }
     if (!on && g_pane) {

@@ -24,6 +24,9 @@ namespace zk {
 
 namespace {
 
+// The altitude pane's width among the status panes.
+constexpr int kAltitudePaneWeight = 10;
+
 // --- Key state ---
 
 bool g_down[256];
@@ -91,7 +94,7 @@ OwnView own_view() {
 
 void altitude_show() {
     if (!g_altitude_display || !ui_present()) return;
-    if (!g_altitude_pane) g_altitude_pane = ui().status_pane_add();
+    if (!g_altitude_pane) g_altitude_pane = ui().status_pane_add(kAltitudePaneWeight);
     const std::string text = load_message(88, s.y * 10);
     if (g_altitude_pane && text != g_altitude_text) {
         ui().status_pane_set(g_altitude_pane, text);

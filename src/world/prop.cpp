@@ -29,6 +29,9 @@ namespace zk {
 
 namespace {
 
+// The cache-updates pane's width among the status panes.
+constexpr int kPaneWeight = 16;
+
 constexpr int kMenuCache = 133;
 
 enum State { send_request = 1, receive_length = 2, receive_body = 3, finished_refresh = 4, finished = 5 };
@@ -151,7 +154,7 @@ void pane_text(const std::string& text) {
 
 void show_pane(bool on) {
     if (!ui_present()) return;
-    if (on && !g.pane) g.pane = ui().status_pane_add();
+    if (on && !g.pane) g.pane = ui().status_pane_add(kPaneWeight);
     if (!on && g.pane) {
         ui().status_pane_remove(g.pane);
         g.pane = 0;

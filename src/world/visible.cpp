@@ -26,6 +26,9 @@ namespace zk {
 
 namespace {
 
+// The visibility pane's width among the status panes.
+constexpr int kPaneWeight = 10;
+
 // --- The distance table ---------------------------------------------------
 
 // The nearest 25 in the order cells are loaded: the user's own cell, the
@@ -297,7 +300,7 @@ void commit(uint32_t now) {
 void set_pane(bool shown) {
     g.pane_shown = shown;
     if (!ui_present()) return;
-    if (shown && !g.pane) g.pane = ui().status_pane_add();
+    if (shown && !g.pane) g.pane = ui().status_pane_add(kPaneWeight);
     if (!shown && g.pane) {
         ui().status_pane_remove(g.pane);
         g.pane = 0;

@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
 #include <QLabel>
 #include <QProgressBar>
 #include <QLocalSocket>
 
 #include "art/download.h"
 #include "core/settings.h"
+#include "shell/menu.h"
 #include "shell/qt/main_window.h"
+#include "shell/slider.h"
+#include "shell/status.h"
 #include "shell/qt/qt_ui.h"
 #include "shell/qt/single_instance.h"
 #include "support/qt_wait.h"
@@ -21,7 +27,17 @@ namespace {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { settings_set_directory(dir_.path()); }
-    QAction* command(int number) { return ui_.main_window()->findChild<QAction*>(QString("command_%1").arg(number)); }
+    void TearDown() override {
+        menu_term();
+        ui_set_port(nullptr);
+    }
+    void create(const WindowPlacement& placement) {
+        ASSERT_TRUE(ui_.main_window_create("Quorvane", placement));
+        ui_set_port(&ui_);
+        menu_init();
+        slider_init();
+    }
+    QAction* command(int number) { return ui_.main_window()->menu_action(number); }
     TempDir dir_;
     QtUi ui_;
 };
@@ -45,28 +61,64 @@ TEST_F(MainWindowTest, OpensWithTheTitleAndStaysAboveTheMinimumSize) {
     EXPECT_EQ(settings_get_int("layout", "main_y"), 60);
 }
 
-TEST_F(MainWindowTest, ToolbarToggleAndCitizenCommandsFollowTheirState) {
-    ASSERT_TRUE(ui_.main_window_create("Quorvane", WindowPlacement{}));
+TEST_F(MainWindowTest, MenusToolbarStatusPanesAndTheSplitterFollowTheirModules) {
+    create(WindowPlacement{false, 20, 30, 500, 400});
     ASSERT_TRUE(ui_.toolbar_create(false));
     MainWindow* w = ui_.main_window();
-    QAction *item = command(129), *read = command(147), *change = command(142);
-    ASSERT_TRUE(item && read && change);
-    EXPECT_FALSE(item->isChecked());
-    EXPECT_FALSE(w->toolbar_shown());
-    item->trigger();
-    EXPECT_TRUE(item->isChecked());
-    EXPECT_TRUE(w->toolbar_shown());
-    EXPECT_EQ(settings_get_int("show", "toolbar"), 1);
-    item->trigger();
-    EXPECT_FALSE(w->toolbar_shown());
-    EXPECT_EQ(settings_get_int("show", "toolbar"), 0);
+    w->show();
+    auto titles = [&] {
+        QStringList t;
+        for (QAction* a : w->menuBar()->actions()) t << a->text();
+        return t.join(",");
+    };
+    EXPECT_EQ(titles(), "&File,&Teleport,&View,&Options,&Show,&Citizen,&Web,&Help");
+    ASSERT_TRUE(command(143) && command(141));
+    EXPECT_FALSE(command(141)->isEnabled()) << "no other name before the first login";
+    menu_identity_changed(true);
+    EXPECT_EQ(titles(), "&File,&Teleport,&View,&Options,&Show,&Citizen,&Avatar,&Web,&Help");
+    QMenu* citizen = w->findChild<QMenu*>("menu_citizen");
+    ASSERT_TRUE(citizen);
+    EXPECT_TRUE(citizen->actions().contains(command(142)));
+    EXPECT_FALSE(citizen->actions().contains(command(143)));
 
-    EXPECT_FALSE(read->isEnabled()) << "nothing to read until a telegram waits";
-    EXPECT_FALSE(change->isEnabled()) << "a tourist has no attributes";
+    // The toolbar, from its menu item: shown, checked, stored; its buttons
+    // carry their tooltips and images.
+    command(129)->trigger();
+    EXPECT_TRUE(w->toolbar_shown());
+    EXPECT_TRUE(command(129)->isChecked());
+    EXPECT_EQ(settings_get_int("show", "toolbar"), 1);
+    ASSERT_TRUE(w->toolbar_action(107));
+    EXPECT_EQ(w->toolbar_action(107)->toolTip(), "Teleport Back");
+    EXPECT_FALSE(w->toolbar_action(124)->icon().isNull());
     ui_.menu_enable(147, true);
-    EXPECT_TRUE(read->isEnabled());
-    ui_.menu_enable(142, true);
-    EXPECT_TRUE(change->isEnabled());
+    EXPECT_TRUE(command(147)->isEnabled());
+    // A button that has no menu item: the mouse becomes the mover, and the
+    // button stays pressed.
+    w->toolbar_action(118)->trigger();
+    EXPECT_TRUE(w->toolbar_action(118)->isChecked());
+
+    // Removing the middle of three panes shares the bar out anew.
+    const int a = ui_.status_pane_add(10), b = ui_.status_pane_add(20), c = ui_.status_pane_add(10);
+    ui_.status_pane_remove(b);
+    EXPECT_FALSE(w->status_label(b));
+    const int main = w->status_label(1)->width(), first = w->status_label(a)->width();
+    EXPECT_NEAR(first, w->status_label(c)->width(), 2);
+    EXPECT_NEAR(main + 2, (first + 2) * kStatusMainWeight / 10, 4) << "each as wide as its weight";
+    EXPECT_EQ(w->status_label(c)->geometry().right() + 3, w->findChild<QWidget*>("status_panes")->width());
+
+    // A splitter drag 30 pixels up: the view shrinks, the fraction is stored.
+    spin_until([&] { return w->isVisible(); }, 1000);
+    const int view_height = w->view_area()->height();
+    const PaneLayout p = slider_layout(w->width(), w->height() - w->menuBar()->height(), w->client_top(),
+                                       w->statusBar()->height(), false);
+    EXPECT_TRUE(w->splitter_mouse(QEvent::MouseButtonPress, QPoint(50, p.split), Qt::LeftButton));
+    EXPECT_TRUE(w->splitter_mouse(QEvent::MouseMove, QPoint(50, p.split - 30), Qt::LeftButton));
+    EXPECT_EQ(slider_update(), 1) << "passes wait while the splitter is dragged";
+    EXPECT_TRUE(w->splitter_mouse(QEvent::MouseButtonRelease, QPoint(50, p.split - 30), Qt::NoButton));
+    EXPECT_EQ(slider_update(), 0);
+    EXPECT_EQ(w->view_area()->height(), view_height - 30);
+    const double stored = std::stod(settings_get_string("layout", "border"));
+    EXPECT_NEAR(stored * p.split / kDefaultBorder, p.split - 30, 1.5) << "fraction of the client height";
 }
 
 TEST(SingleInstance, ACommandLineReachesTheRunningInstance) {
@@ -102,8 +154,7 @@ TEST(SingleInstance, ACommandLineReachesTheRunningInstance) {
 }
 
 TEST_F(MainWindowTest, TheDownloadsWindowFollowsItsCommandAndShowsEachTransfer) {
-    ASSERT_TRUE(ui_.main_window_create("Quorvane", WindowPlacement{false, 20, 30, 500, 350}));
-    ui_set_port(&ui_);
+    create(WindowPlacement{false, 20, 30, 500, 350});
     ASSERT_TRUE(download_init());
     QAction* item = command(123);
     ASSERT_TRUE(item);
@@ -133,7 +184,6 @@ TEST_F(MainWindowTest, TheDownloadsWindowFollowsItsCommandAndShowsEachTransfer) 
     EXPECT_FALSE(item->isChecked());
     EXPECT_EQ(settings_get_int("show", "downloads"), 0);
     download_term();
-    ui_set_port(nullptr);
 }
 
 TEST_F(MainWindowTest, SignTextIsBrokenBetweenWordsAndDrawnCentredWithAmpersandsKept) {

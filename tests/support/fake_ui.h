@@ -79,11 +79,28 @@ public:
     void menu_check(int command, bool on) override { menu_checked[command] = on; }
     void toolbar_enable(int command, bool on) override { toolbar_enabled[command] = on; }
     void toolbar_press(int command, bool on) override { toolbar_pressed[command] = on; }
-    int status_pane_add() override { panes[next_pane] = ""; return next_pane++; }
+    int status_pane_add(int weight) override {
+        weights[next_pane] = weight;
+        panes[next_pane] = "";
+        return next_pane++;
+    }
+    std::map<int, int> weights;
     void status_pane_set(int pane, const std::string& text) override {
         if (panes.count(pane)) panes[pane] = text;
     }
     void status_pane_remove(int pane) override { panes.erase(pane); }
+
+    // The menu bar as last set, and the window system's own commands.
+    std::vector<MenuPopup> menu_bar;
+    int menu_bar_sets = 0, bar_height = 20, closes = 0, toolbar_toggles = 0, settings_sheets = 0;
+    void menu_bar_set(const std::vector<MenuPopup>& popups) override {
+        menu_bar = popups;
+        ++menu_bar_sets;
+    }
+    int menu_bar_height() override { return bar_height; }
+    void main_window_close() override { ++closes; }
+    void toolbar_toggle() override { ++toolbar_toggles; }
+    void settings_sheet() override { ++settings_sheets; }
 
     // The cursor in client coordinates, as the test places it.
     int cursor_x = 0, cursor_y = 0;

@@ -6,7 +6,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QMoveEvent>
+#include <QRubberBand>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -20,11 +23,16 @@
 #include <algorithm>
 
 #include "core/layout.h"
+#include "core/log.h"
 #include "core/settings.h"
 #include "app/startup.h"
 #include "art/download.h"
 #include "platform/os.h"
+#include "shell/menu.h"
+#include "shell/qt/toolbar_icons.h"
 #include "shell/qt/viewport_widget.h"
+#include "shell/slider.h"
+#include "shell/status.h"
 #include "view/frame.h"
 #include "net/login.h"
 #include "net/telegram.h"
@@ -131,26 +139,55 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
     if (!shell_movement_key(event, false)) QMainWindow::keyReleaseEvent(event);
 }
 
+namespace {
+
+// The central widget: its free strips between the panes are the splitters.
+class ClientArea : public QWidget {
+public:
+    explicit ClientArea(MainWindow* window) : QWidget(window), window_(window) { setMouseTracking(true); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        window_->lay_out();
+    }
+    void mousePressEvent(QMouseEvent* e) override { forward(e); }
+    void mouseMoveEvent(QMouseEvent* e) override { forward(e); }
+    void mouseReleaseEvent(QMouseEvent* e) override { forward(e); }
+
+private:
+    void forward(QMouseEvent* e) {
+        const QPoint p = e->position().toPoint() + QPoint(0, window_->client_top());
+        if (!window_->splitter_mouse(e->type(), p, e->buttons())) e->ignore();
+    }
+    MainWindow* window_;
+};
+
+QKeySequence key_of(int key) {
+    if (key >= menu_key_f1 && key <= menu_key_f12) return QKeySequence(Qt::Key_F1 + (key - menu_key_f1));
+    if (key == menu_key_home) return QKeySequence(Qt::Key_Home);
+    if (key == menu_key_end) return QKeySequence(Qt::Key_End);
+    return {};
+}
+
+QRect qrect(const WindowRect& r, int top) { return QRect(r.x, r.y - top, std::max(r.width, 0), std::max(r.height, 0)); }
+
+}  // namespace
+
 MainWindow::MainWindow(const QString& title) {
     setWindowTitle(title);
     setObjectName("main_window");
-    // The gesture bar above the 3D view; the console and the chat entry
-    // under it.
-    auto* centre = new QWidget(this);
-    auto* column = new QVBoxLayout(centre);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    // The gesture strip and the 3D view above the split, the console and
+    // the chat line under it; lay_out places them.
+    auto* centre = new ClientArea(this);
     gesture_bar_ = new QWidget(centre);
     gesture_bar_->setObjectName("gesture_bar");
-    gesture_bar_->setFixedHeight(23);
     gesture_row_ = new QHBoxLayout(gesture_bar_);
     gesture_row_->setContentsMargins(8, 1, 0, 2);
     gesture_row_->setSpacing(3);
     gesture_row_->addStretch(1);
     gesture_bar_->hide();
-    column->addWidget(gesture_bar_);
     view_ = new ViewportWidget(centre);
-    column->addWidget(view_, 1);
 
     console_ = new QTextEdit(centre);
     console_->setObjectName("console");
@@ -163,106 +200,21 @@ MainWindow::MainWindow(const QString& title) {
     // indent to it.
     const qreal indent = 1700.0 / 1440.0 * console_->logicalDpiX();
     console_->setTabStopDistance(indent);
-    console_->setMinimumHeight(5 * console_->fontMetrics().lineSpacing() + 2 * console_->frameWidth() + 8);
-    console_->setMaximumHeight(console_->minimumHeight());
-    column->addWidget(console_);
 
     chat_ = new QLineEdit(centre);
     chat_->setObjectName("chat_entry");
     chat_->setMaxLength(int(kChatEntryMax));
-    chat_->setFixedHeight(21);
     connect(chat_, &QLineEdit::returnPressed, this, [this] { chat_enter(chat_->text().toStdString()); });
-    column->addWidget(chat_);
     setCentralWidget(centre);
 
-    QMenu* file = menuBar()->addMenu("&File");
-    QAction* exit = file->addAction("E&xit");
-    connect(exit, &QAction::triggered, this, &QWidget::close);
-
-    QMenu* view = menuBar()->addMenu("&View");
-    toolbar_action_ = view->addAction("&Toolbar");
-    toolbar_action_->setObjectName("command_129");
-    toolbar_action_->setCheckable(true);
-    connect(toolbar_action_, &QAction::triggered, this, [this] { toggle_toolbar(); });
-    view->addSeparator();
-    // The camera checks the one in use; choosing either again keeps it so.
-    auto view_mode = [this] {
-        first_person_->setChecked(camera_view_mode() == 0);
-        third_person_->setChecked(camera_view_mode() == 1);
-    };
-    first_person_ = view->addAction("&First Person");
-    first_person_->setObjectName("command_126");
-    first_person_->setCheckable(true);
-    first_person_->setShortcut(Qt::Key_Home);
-    connect(first_person_, &QAction::triggered, this, [view_mode] {
-        camera_track_ahead();
-        view_mode();
-    });
-    third_person_ = view->addAction("T&hird Person");
-    third_person_->setObjectName("command_127");
-    third_person_->setCheckable(true);
-    third_person_->setShortcut(Qt::Key_End);
-    connect(third_person_, &QAction::triggered, this, [view_mode] {
-        camera_track_self(1);  // again: one step farther
-        view_mode();
-    });
-
-    QMenu* show = menuBar()->addMenu("&Show");
-    show->setObjectName("menu_show");
-    QAction* rate = show->addAction("&Frame Rate");
-    rate->setObjectName("command_121");
-    rate->setCheckable(true);
-    rate->setShortcut(Qt::Key_F12);
-    connect(rate, &QAction::triggered, this, [] { fps_toggle_display(); });
-    QAction* cache = show->addAction("&Cache Updates");
-    cache->setObjectName("command_133");
-    cache->setCheckable(true);
-    cache->setShortcut(Qt::Key_F6);
-    connect(cache, &QAction::triggered, this, [] { prop_show_cache(); });
-    QAction* position = show->addAction("&Position");
-    position->setObjectName("command_119");
-    position->setCheckable(true);
-    position->setShortcut(Qt::Key_F11);
-    connect(position, &QAction::triggered, this, [] { self_toggle_position_display(); });
-    QAction* altitude = show->addAction("&Altitude");
-    altitude->setObjectName("command_132");
-    altitude->setCheckable(true);
-    altitude->setShortcut(Qt::Key_F5);
-    connect(altitude, &QAction::triggered, this, [] { self_toggle_altitude_display(); });
-    QAction* visibility = show->addAction("&Visibility");
-    visibility->setObjectName("command_120");
-    visibility->setCheckable(true);
-    visibility->setShortcut(Qt::Key_F2);
-    connect(visibility, &QAction::triggered, this, [] { visible_toggle(); });
-
-    QAction* downloads = show->addAction("&Downloads...");
-    downloads->setObjectName("command_123");
-    downloads->setCheckable(true);
-    downloads->setShortcut(Qt::Key_F3);
-    connect(downloads, &QAction::triggered, this, [] { download_toggle(); });
-
-    QMenu* options = menuBar()->addMenu("&Options");
-    QAction* world = options->addAction("&World...");
-    world->setObjectName("command_104");
-    connect(world, &QAction::triggered, this, [] { world_options(); });
-
-    // Citizen services until the full menus arrive.
-    QMenu* citizen = menuBar()->addMenu("&Citizen");
-    citizen->setObjectName("menu_citizen");
-    auto command = [&](const char* text, int number, auto fn) {
-        QAction* a = citizen->addAction(text);
-        a->setObjectName(QString("command_%1").arg(number));
-        connect(a, &QAction::triggered, this, fn);
-        return a;
-    };
-    command("&Login...", 141, [] { login(); });
-    command("&Immigrate...", 143, [] { immigrate(0); });
-    command("Change &Attributes...", 142, [] { immigrate(1); })->setEnabled(false);
-    citizen->addSeparator();
-    command("&Contact Citizen...", 146, [] { telegram_contact(); });
-    command("&Read Telegram", 147, [] { telegram_read(); })->setEnabled(false);
-
+    // The status bar: the program's own pane, then the modules'.
+    status_row_ = new QWidget(statusBar());
+    status_row_->setObjectName("status_panes");
+    statusBar()->addWidget(status_row_, 1);
     statusBar()->setSizeGripEnabled(true);
+    status_add(kStatusMainWeight);
+
+    split_bar_ = new QRubberBand(QRubberBand::Line, centre);
 
     layout_timer_ = new QTimer(this);
     layout_timer_->setSingleShot(true);
@@ -271,6 +223,70 @@ MainWindow::MainWindow(const QString& title) {
         layout_update(os_tick_count());
         layout_later();
     });
+}
+
+QAction* MainWindow::command_action(const MenuItem& item, bool* created) {
+    auto it = actions_.find(item.command);
+    *created = it == actions_.end();
+    if (!*created) return it->second;
+    auto* a = new QAction(this);
+    a->setObjectName(QString("command_%1").arg(item.command));
+    const int command = item.command;
+    connect(a, &QAction::triggered, this, [a, command] {
+        menu_handle(command);
+        // An avatar item stays checked when chosen again.
+        if (command >= kCommandAvatarFirst && command < kCommandLocationFirst)
+            a->setChecked(menu_avatar_checked() == command - kCommandAvatarFirst);
+    });
+    actions_[command] = a;
+    return a;
+}
+
+void MainWindow::set_menu_bar(const std::vector<MenuPopup>& popups) {
+    menuBar()->clear();
+    // A menu may be the one whose item is running now: it goes later, and
+    // nameless so that it is not taken for its successor.
+    for (QMenu* m : menus_) {
+        m->setObjectName(QString());
+        m->deleteLater();
+    }
+    menus_.clear();
+    for (const MenuPopup& popup : popups) {
+        QMenu* menu = menuBar()->addMenu(QString::fromStdString(popup.title));
+        QString name = QString::fromStdString(popup.title).remove('&').toLower();
+        menu->setObjectName("menu_" + name);
+        menus_.push_back(menu);
+        for (const MenuItem& item : popup.items) {
+            if (!item.command) {
+                menu->addSeparator();
+                continue;
+            }
+            bool created = false;
+            QAction* a = command_action(item, &created);
+            // After a tab stands the key's name, which the menu shows on
+            // the right.
+            a->setText(QString::fromStdString(item.text));
+            a->setShortcut(key_of(item.key));
+            a->setCheckable(item.checkable || a->isCheckable());
+            // The state set since by the modules stays; new items and the
+            // avatar list take the model's.
+            if (created || item.command >= kCommandAvatarFirst) {
+                a->setEnabled(item.enabled);
+                a->setChecked(item.checked);
+            }
+            menu->addAction(a);
+        }
+    }
+}
+
+QAction* MainWindow::menu_action(int command) const {
+    auto it = actions_.find(command);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QAction* MainWindow::toolbar_action(int command) const {
+    auto it = toolbar_actions_.find(command);
+    return it == toolbar_actions_.end() ? nullptr : it->second;
 }
 
 void MainWindow::layout_later() {
@@ -283,10 +299,24 @@ void MainWindow::create_toolbar(bool shown) {
         toolbar_ = addToolBar("Toolbar");
         toolbar_->setObjectName("toolbar");
         toolbar_->setMovable(false);
+        toolbar_->setIconSize(QSize(16, 16));
         toolbar_->toggleViewAction()->setVisible(false);
+        for (int command : menu_toolbar_buttons()) {
+            if (!command) {
+                toolbar_->addSeparator();
+                continue;
+            }
+            QAction* a = toolbar_->addAction(toolbar_icon(command), QString::fromStdString(menu_tooltip(command)));
+            a->setObjectName(QString("button_%1").arg(command));
+            a->setToolTip(QString::fromStdString(menu_tooltip(command)));
+            // A button whose menu item is disabled starts so too.
+            if (QAction* item = menu_action(command)) a->setEnabled(item->isEnabled());
+            connect(a, &QAction::triggered, this, [command] { menu_handle(command); });
+            toolbar_actions_[command] = a;
+        }
     }
     toolbar_->setVisible(shown);
-    toolbar_action_->setChecked(shown);
+    if (QAction* item = menu_action(kCommandShowToolbar)) item->setChecked(shown);
 }
 
 bool MainWindow::toolbar_shown() const { return toolbar_ && !toolbar_->isHidden(); }
@@ -295,8 +325,125 @@ void MainWindow::toggle_toolbar() {
     if (!toolbar_) return;
     const bool shown = !toolbar_shown();
     toolbar_->setVisible(shown);
-    toolbar_action_->setChecked(shown);
+    if (QAction* item = menu_action(kCommandShowToolbar)) item->setChecked(shown);
     settings_put_int("show", "toolbar", shown ? 1 : 0);
+}
+
+int MainWindow::client_top() const { return toolbar_shown() ? toolbar_->height() : 0; }
+
+void MainWindow::lay_out() {
+    QWidget* centre = centralWidget();
+    if (!centre) return;
+    const int top = client_top();
+    const int status_height = statusBar()->isHidden() ? 0 : statusBar()->height();
+    const int width = centre->width();
+    const int height = centre->height() + top + status_height;
+    const PaneLayout p = slider_layout(width, height, top, status_height, false);
+    // The rows split - 2 ... split + 1 are the splitter's own, free of
+    // panes, so that the mouse finds it.
+    WindowRect view = p.view;
+    view.height = std::max(0, p.split - 2 - view.y);
+    WindowRect console = p.console;
+    const int console_bottom = console.y + console.height;
+    console.y = std::max(console.y, p.split + 2);
+    console.height = std::max(0, console_bottom - console.y);
+    gesture_bar_->setGeometry(0, 0, view.width, kGestureStripHeight);
+    view_->setGeometry(qrect(view, top));
+    console_->setGeometry(qrect(console, top));
+    chat_->setGeometry(qrect(p.chat, top));
+    // Where the split line is in the window, for whoever reads the trace.
+    const int split = p.split + menuBar()->height();
+    if (split != traced_split_ && log_on(Trace::trace))
+        log_write("lay_out: split at %d of %d x %d", split, width, height);
+    traced_split_ = split;
+}
+
+bool MainWindow::splitter_mouse(QEvent::Type type, QPoint client, Qt::MouseButtons buttons) {
+    const int top = client_top();
+    switch (type) {
+    case QEvent::MouseButtonPress:
+        if (!(buttons & Qt::LeftButton)) return false;
+        if (slider_press(client.x(), client.y())) {
+            dragging_ = 1;
+        } else if (vslider_press(client.x(), client.y())) {
+            dragging_ = 2;
+        } else {
+            return false;
+        }
+        centralWidget()->grabMouse(dragging_ == 1 ? Qt::SizeVerCursor : Qt::SizeHorCursor);
+        [[fallthrough]];
+    case QEvent::MouseMove:
+        if (dragging_ == 1) {
+            const int y = slider_move(client.y());
+            split_bar_->setGeometry(0, y - 2 - top, centralWidget()->width(), 4);
+            split_bar_->show();
+        } else if (dragging_ == 2) {
+            const int x = vslider_move(client.x());
+            split_bar_->setGeometry(x - 2, 0, 4, centralWidget()->height());
+            split_bar_->show();
+        } else if (slider_over(client.x(), client.y())) {
+            centralWidget()->setCursor(Qt::SizeVerCursor);
+        } else if (vslider_over(client.x(), client.y())) {
+            centralWidget()->setCursor(Qt::SizeHorCursor);
+        } else {
+            centralWidget()->unsetCursor();
+        }
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!dragging_) return false;
+        if (dragging_ == 1) slider_release(client.y());
+        else vslider_release(client.x());
+        dragging_ = 0;
+        split_bar_->hide();
+        centralWidget()->releaseMouse();
+        lay_out();
+        return true;
+    default: return false;
+    }
+}
+
+int MainWindow::status_add(int weight) {
+    auto* label = new QLabel(status_row_);
+    label->setObjectName(QString("status_pane_%1").arg(next_pane_));
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->show();
+    panes_.push_back({next_pane_, std::max(weight, 1), label});
+    place_status_panes();
+    return next_pane_++;
+}
+
+void MainWindow::status_set(int pane, const QString& text) {
+    if (QLabel* label = status_label(pane)) label->setText(text);
+}
+
+void MainWindow::status_remove(int pane) {
+    auto it = std::find_if(panes_.begin(), panes_.end(), [pane](const Pane& p) { return p.handle == pane; });
+    // The program's own pane stays.
+    if (it == panes_.end() || it == panes_.begin()) return;
+    delete it->label;
+    panes_.erase(it);
+    place_status_panes();
+}
+
+QLabel* MainWindow::status_label(int pane) const {
+    for (const Pane& p : panes_)
+        if (p.handle == pane) return p.label;
+    return nullptr;
+}
+
+void MainWindow::place_status_panes() {
+    std::vector<int> weights;
+    for (const Pane& p : panes_) weights.push_back(p.weight);
+    // The edges leave 15 pixels for the size grip in the last pane; here the
+    // grip stands beside the row, so the row is shared as if it were in it.
+    const int width = status_row_->width();
+    const std::vector<int> edges = status_edges(weights, width + 15);
+    int left = 0;
+    for (size_t i = 0; i < panes_.size() && i < edges.size(); ++i) {
+        const int right = std::min(edges[i], width);
+        panes_[i].label->setGeometry(left, 0, std::max(right - left - 2, 0), status_row_->height());
+        left = right;
+    }
 }
 
 void MainWindow::bring_to_front() {
@@ -393,6 +540,7 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    place_status_panes();
     if (isVisible())
         layout_window_resized(rect_of(*this), isMinimized(), isMaximized(), three_d_ready(), os_tick_count());
     layout_later();

@@ -141,14 +141,6 @@ ObjectWindow::ObjectWindow(MainWindow* owner) : QWidget(owner, Qt::Tool), owner_
     grid->addWidget(new QLabel("Built:", this), 4, 0);
     grid->addWidget(time_built_, 4, 1, 1, 2);
 
-    // The window has no item of its own in the program's menus: it joins
-    // the Show menu beside the other tool windows.
-    if (QMenu* show = owner->findChild<QMenu*>("menu_show")) {
-        QAction* toggle = show->addAction("&Object Properties...");
-        toggle->setObjectName("object_window_toggle");
-        connect(toggle, &QAction::triggered, this, [] { pdialog_toggle(); });
-    }
-
     port_ = new Port(this);
     port_->enable(false);
     object_window_set_port(port_);

@@ -3,18 +3,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUrl>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -31,6 +34,7 @@
 #include "shell/qt/main_window.h"
 #include "shell/qt/object_window.h"
 #include "shell/qt/scheduler.h"
+#include "shell/qt/settings_sheet.h"
 #include "shell/qt/single_instance.h"
 
 namespace zk {
@@ -133,7 +137,6 @@ bool QtUi::main_window_geometry(WindowRect& rect) {
 }
 
 void QtUi::main_window_destroy() {
-    panes_.clear();  // the status bar's labels go with the window
     delete window_;
     window_ = nullptr;
     layout_flush();  // the last place of a window moved just before the end
@@ -210,43 +213,44 @@ void QtUi::quit_loop() {
     QApplication::quit();
 }
 
-// Menu items are actions named "command_<n>"; toolbar buttons are the
-// toolbar's actions of the same name.
-namespace {
-
-QAction* menu_action(MainWindow* w, int command) {
-    if (!w) return nullptr;
-    return w->findChild<QAction*>(QString("command_%1").arg(command));
+void QtUi::menu_bar_set(const std::vector<MenuPopup>& popups) {
+    if (window_) window_->set_menu_bar(popups);
 }
 
-QAction* toolbar_action(MainWindow* w, int command) {
-    if (!w) return nullptr;
-    const QString name = QString("command_%1").arg(command);
-    for (QToolBar* bar : w->findChildren<QToolBar*>())
-        for (QAction* a : bar->actions())
-            if (a->objectName() == name) return a;
-    return nullptr;
+int QtUi::menu_bar_height() {
+    if (window_ && window_->menuBar()->height() > 0) return window_->menuBar()->height();
+    return QFontMetrics(QApplication::font()).height() + 8;
 }
 
-}  // namespace
+void QtUi::main_window_close() {
+    if (window_) window_->close();
+}
+
+void QtUi::toolbar_toggle() {
+    if (window_) window_->toggle_toolbar();
+}
+
+bool QtUi::address_open(const std::string& address) {
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(address), QUrl::StrictMode));
+}
 
 void QtUi::menu_enable(int command, bool enabled) {
-    if (QAction* a = menu_action(window_, command)) a->setEnabled(enabled);
+    if (QAction* a = window_ ? window_->menu_action(command) : nullptr) a->setEnabled(enabled);
 }
 
 void QtUi::menu_check(int command, bool checked) {
-    if (QAction* a = menu_action(window_, command)) {
+    if (QAction* a = window_ ? window_->menu_action(command) : nullptr) {
         a->setCheckable(true);
         a->setChecked(checked);
     }
 }
 
 void QtUi::toolbar_enable(int command, bool enabled) {
-    if (QAction* a = toolbar_action(window_, command)) a->setEnabled(enabled);
+    if (QAction* a = window_ ? window_->toolbar_action(command) : nullptr) a->setEnabled(enabled);
 }
 
 void QtUi::toolbar_press(int command, bool pressed) {
-    if (QAction* a = toolbar_action(window_, command)) {
+    if (QAction* a = window_ ? window_->toolbar_action(command) : nullptr) {
         a->setCheckable(true);
         a->setChecked(pressed);
     }
@@ -268,26 +272,14 @@ void QtUi::downloads_window_update(const DownloadsView& view) {
     if (downloads_ && downloads_->isVisible()) downloads_->show_view(view);
 }
 
-int QtUi::status_pane_add() {
-    if (!window_) return 0;
-    auto* label = new QLabel(window_->statusBar());
-    label->setObjectName(QString("status_pane_%1").arg(next_pane_));
-    window_->statusBar()->addPermanentWidget(label);
-    panes_[next_pane_] = label;
-    return next_pane_++;
-}
+int QtUi::status_pane_add(int weight) { return window_ ? window_->status_add(weight) : 0; }
 
 void QtUi::status_pane_set(int pane, const std::string& text) {
-    auto it = panes_.find(pane);
-    if (it != panes_.end()) it->second->setText(QString::fromStdString(text));
+    if (window_) window_->status_set(pane, QString::fromStdString(text));
 }
 
 void QtUi::status_pane_remove(int pane) {
-    auto it = panes_.find(pane);
-    if (it == panes_.end()) return;
-    if (window_) window_->statusBar()->removeWidget(it->second);
-    delete it->second;
-    panes_.erase(it);
+    if (window_) window_->status_remove(pane);
 }
 
 bool QtUi::cursor_position(int* x, int* y) {
@@ -387,5 +379,7 @@ int QtUi::avatar_menu(int x, int y, const std::string& name, bool muted) {
     mute->setChecked(muted);
     return menu.exec(window_->view_area()->mapToGlobal(QPoint(x, y))) == mute ? 9000 : 0;
 }
+
+void QtUi::settings_sheet() { settings_sheet_exec(window_); }
 
 }  // namespace zk

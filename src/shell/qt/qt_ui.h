@@ -40,11 +40,17 @@ public:
     int run_loop() override;
     void quit_loop() override;
     bool quit_requested() override { return quit_requested_; }
+    void menu_bar_set(const std::vector<MenuPopup>& popups) override;
+    int menu_bar_height() override;
+    void main_window_close() override;
+    void toolbar_toggle() override;
+    void settings_sheet() override;
+    bool address_open(const std::string& address) override;
     void menu_enable(int command, bool enabled) override;
     void menu_check(int command, bool checked) override;
     void toolbar_enable(int command, bool enabled) override;
     void toolbar_press(int command, bool pressed) override;
-    int status_pane_add() override;
+    int status_pane_add(int weight) override;
     void status_pane_set(int pane, const std::string& text) override;
     void status_pane_remove(int pane) override;
     bool cursor_position(int* x, int* y) override;
@@ -75,9 +81,7 @@ private:
     bool unattended_ = false;
     bool quit_requested_ = false;
     bool busy_cursor_ = false;
-    std::map<int, QLabel*> panes_;
     QPointer<DownloadsWindow> downloads_;  // owned by the main window
-    int next_pane_ = 1;
     std::unique_ptr<QFont> sign_font_;
 };
 
