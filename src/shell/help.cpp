@@ -111,7 +111,7 @@ void help_show() {
         message_box("The help pages could not be written to %s/help.", dir.c_str());
         return;
     }
-    if (!url_open(address)) message_box("No web browser could be started to show the help (%s).", address.c_str());
+    if (!url_open(address, true)) message_box("No web browser could be started to show the help (%s).", address.c_str());
 }
 
 }  // namespace zk

@@ -22,17 +22,19 @@ bool starts_with_nocase(const std::string& text, const char* prefix) {
     return true;
 }
 
-// The address a browser is given: only web pages and local files. Actions
-// and world texts hand addresses over, so anything that could run code in the
-// browser (javascript:, data:) or start another program is refused ("").
-std::string checked_address(const std::string& given) {
+// The address a browser is given: only web pages, and local files when the
+// program itself asks (its help). Worlds hand addresses over too, so
+// anything that could run code in the browser (javascript:, data:), read the
+// user's files or start another program is refused ("").
+std::string checked_address(const std::string& given, bool local) {
     const size_t first = given.find_first_not_of(' ');
     if (first == std::string::npos) return {};
     std::string a = given.substr(first, given.find_last_not_of(' ') - first + 1);
     if (a.size() > kLongestAddress) return {};
     if (std::any_of(a.begin(), a.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; })) return {};
-    for (const char* scheme : {"http://", "https://", "file://"})
+    for (const char* scheme : {"http://", "https://"})
         if (starts_with_nocase(a, scheme)) return a;
+    if (local && starts_with_nocase(a, "file://")) return a;
     // No scheme before the first '/': a bare host (with a port, perhaps).
     const size_t colon = a.find(':'), slash = a.find('/');
     if (colon < slash) {
@@ -57,12 +59,12 @@ void url_term() {
     g_browser.clear();
 }
 
-bool url_open(const std::string& address) {
-    const std::string a = checked_address(address);
+bool url_open(const std::string& address, bool local) {
+    const std::string a = checked_address(address, local);
     if (log_on(Trace::trace)) log_write("url_open %s", a.empty() ? "(refused)" : a.c_str());
     if (a.empty()) return false;
     if (!g_browser.empty()) return os_spawn(g_browser, {a});
-    return ui().address_open(a);
+    return ui_present() && ui().address_open(a);
 }
 
 }  // namespace zk

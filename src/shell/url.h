@@ -8,8 +8,9 @@ namespace zk {
 
 void url_init(const std::string& browser);
 void url_term();
-// Opens an http, https or file address (a bare host/path is taken as http);
-// false when the address was refused or no browser took it.
-bool url_open(const std::string& address);
+// Opens an http or https address (a bare host/path is taken as http), or a
+// file address when `local` (the program's own pages); false when the
+// address was refused or no browser took it.
+bool url_open(const std::string& address, bool local = false);
 
 }  // namespace zk

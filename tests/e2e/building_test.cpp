@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "e2e/screen.h"
-#include "server/citizens.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -68,13 +67,7 @@ bool send_as_browsers(const std::string& text) {
 TEST(BrowserAndServer, UsersChatAndACitizensBuildingShowsWhileATouristsIsRefused) {
     if (const std::string why = desktop_missing(); !why.empty()) GTEST_SKIP() << why;
     TempDir dir;
-    {
-        // Cy, citizen 1, owns the world "zk".
-        std::filesystem::create_directories(dir.path() + "/data");
-        zk::server::Citizens citizens;
-        ASSERT_EQ(citizens.open(dir.path() + "/data/universe.db"), "");
-        ASSERT_EQ(citizens.add("Cy", "secret1", "cy@example.org"), 1u);
-    }
+    ASSERT_TRUE(add_citizen_cy(dir.path()));  // Cy owns the world "zk"
     DemoServer demo =
         start_demo_server(ZELNIK_SERVER_BINARY, dir.path(), "server", {"--world", "zk:0:1", "--world", "lagoon"});
     ASSERT_NE(demo.universe, 0) << demo.process->err();

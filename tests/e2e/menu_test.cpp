@@ -14,7 +14,6 @@
 
 #include "e2e/screen.h"
 #include "platform/profile.h"
-#include "server/citizens.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -75,12 +74,7 @@ Browser start(const std::string& prog) {
 TEST(BrowserAndServer, EveryCommandReachesItsOwnerFromKeysAndMenus) {
     if (const std::string why = desktop_missing(); !why.empty()) GTEST_SKIP() << why;
     TempDir dir;
-    {
-        std::filesystem::create_directories(dir.path() + "/data");
-        zk::server::Citizens citizens;
-        ASSERT_EQ(citizens.open(dir.path() + "/data/universe.db"), "");
-        ASSERT_EQ(citizens.add("Cy", "secret1", "cy@example.org"), 1u);
-    }
+    ASSERT_TRUE(add_citizen_cy(dir.path()));
     DemoServer demo = start_demo_server(ZELNIK_SERVER_BINARY, dir.path(), "server", {});
     ASSERT_NE(demo.universe, 0) << demo.process->err();
     // The web browser is a script that notes the address it was given.

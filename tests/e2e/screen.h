@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 
+#include "server/citizens.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -19,6 +21,14 @@ inline std::string desktop_missing() {
     if (!std::getenv("DISPLAY")) return "needs a display (scripts/test runs under Xvfb)";
     if (run_command("command -v xdotool").empty()) return "needs xdotool (scripts/install-deps installs it)";
     return "";
+}
+
+// Makes Cy (password "secret1") citizen 1 of the universe whose data the
+// demo server keeps under `dir`/data; false when that failed.
+inline bool add_citizen_cy(const std::string& dir) {
+    std::filesystem::create_directories(dir + "/data");
+    zk::server::Citizens citizens;
+    return citizens.open(dir + "/data/universe.db").empty() && citizens.add("Cy", "secret1", "cy@example.org") == 1u;
 }
 
 // Whether a window on the screen has a title containing `text`.

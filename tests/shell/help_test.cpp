@@ -82,7 +82,7 @@ TEST(Help, PagesAreWrittenKeptWhenEqualAndNeverWrittenThroughALink) {
     EXPECT_EQ(help_write_pages(""), "");
 }
 
-TEST(Url, OnlyWebAndFileAddressesAreOpened) {
+TEST(Url, OnlyWebAddressesAreOpenedAndFilesOnlyForTheProgram) {
     OpeningUi ui;
     ui_set_port(&ui);
     url_init("");
@@ -92,7 +92,7 @@ TEST(Url, OnlyWebAndFileAddressesAreOpened) {
     } cases[] = {
         {"http://a.example/x?y=1", "http://a.example/x?y=1"},
         {"HTTPS://A.example", "HTTPS://A.example"},
-        {"File:///tmp/help/index.html", "File:///tmp/help/index.html"},
+        {"File:///etc/passwd", ""},
         {"  www.example.com/a b ", "http://www.example.com/a b"},
         {"localhost:8080/x", "http://localhost:8080/x"},
         {longest, longest},
@@ -108,6 +108,7 @@ TEST(Url, OnlyWebAndFileAddressesAreOpened) {
         {"", ""},
         {"   ", ""},
     };
+    EXPECT_TRUE(url_open("File:///tmp/help/index.html", true));
     for (const auto& c : cases) {
         ui.opened.clear();
         EXPECT_EQ(url_open(c.given), !c.opened.empty()) << c.given;

@@ -9,6 +9,7 @@
 
 #include "core/settings.h"
 #include "render/library.h"
+#include "shell/menu.h"
 #include "shell/qt/main_window.h"
 #include "shell/qt/qt_ui.h"
 #include "shell/qt/viewport_widget.h"
@@ -38,6 +39,7 @@ TEST(Viewport, TheBrowserShowsTheBackgroundAndTheFrameRate) {
     ui_set_port(&ui);
     // The start-up order: window, cameras, then the window is shown.
     ASSERT_TRUE(ui.main_window_create("Quorvane", WindowPlacement{}));
+    menu_init();
     ASSERT_TRUE(render_open("MSWindows"));
     ASSERT_EQ(camera_init(), 0);
     ui.main_window_show(false);
@@ -67,7 +69,7 @@ TEST(Viewport, TheBrowserShowsTheBackgroundAndTheFrameRate) {
     EXPECT_NEAR(c.green(), 100, 2);
 
     // F12's menu item switches the frame-rate pane on.
-    auto* rate = w->findChild<QAction*>("command_121");
+    QAction* rate = w->menu_action(121);
     ASSERT_TRUE(rate);
     rate->trigger();
     EXPECT_TRUE(rate->isChecked());
@@ -91,6 +93,7 @@ TEST(Viewport, TheBrowserShowsTheBackgroundAndTheFrameRate) {
 
     camera_term();
     frame_clear_counters();
+    menu_term();
     ui.main_window_destroy();
     render_close();
     ui_set_port(nullptr);
