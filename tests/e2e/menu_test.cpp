@@ -158,6 +158,13 @@ TEST(BrowserAndServer, EveryCommandReachesItsOwnerFromKeysAndMenus) {
         }
     }
 
+    // The Object properties window comes and goes with its item.
+    press("alt+s o", 148);
+    EXPECT_TRUE(wait_until([] { return title_shows("Object properties"); }, 5000));
+    EXPECT_TRUE(wait_until([&] { return setting(ini, "layout", "object") == "1"; }, 3000));
+    press("alt+s o", 148);
+    EXPECT_TRUE(wait_until([&] { return setting(ini, "layout", "object") == "0"; }, 3000));
+
     // The toolbar, from the Show menu: stored, and the view moves down.
     Shot without = take_shot(dir.path());
     press("alt+s t", 129);
