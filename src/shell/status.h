@@ -12,7 +12,7 @@ namespace zk {
 std::vector<int> status_edges(const std::vector<int>& weights, int width);
 
 // The first pane's weight: the program's own status text.
-constexpr int kStatusMainWeight = 40;
+constexpr int kStatusMainWeight = 24;
 
 void status_init();
 

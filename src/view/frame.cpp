@@ -13,7 +13,7 @@ namespace zk {
 namespace {
 
 // The frame-rate pane's width among the status panes.
-constexpr int kPaneWeight = 10;
+constexpr int kPaneWeight = 18;
 
 constexpr uint32_t kFrameStep = 200;
 constexpr int kBuckets = 10;

@@ -25,7 +25,7 @@ namespace zk {
 namespace {
 
 // The altitude pane's width among the status panes.
-constexpr int kAltitudePaneWeight = 10;
+constexpr int kAltitudePaneWeight = 14;
 
 // --- Key state ---
 

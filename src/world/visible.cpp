@@ -27,7 +27,7 @@ namespace zk {
 namespace {
 
 // The visibility pane's width among the status panes.
-constexpr int kPaneWeight = 10;
+constexpr int kPaneWeight = 16;
 
 // --- The distance table ---------------------------------------------------
 
