@@ -262,6 +262,11 @@ void startup_bind_hooks() {
     world.refresh_minutes = download_set_refresh;
     world.ground = ground_set;
     world.backdrop = backdrop_set;
+    // The web pane: its commands, addresses from objects, and the world's
+    // home page (never in the external browser).
+    menu_hooks().web = web_command;
+    behavior_hooks().url = web_open;
+    world.home_page = [](const std::string& address) { web_open(address, true); };
     // Pictures on objects, from the object path or from any address.
     picture_hooks().object_path = [] { return world_attribute(attr_object_path); };
     disk_hooks().property_directory = world_property_directory;
@@ -274,6 +279,15 @@ void startup_bind_hooks() {
         menu_set_public_speaker(speaker);
     };
     bind_chat_hooks();
+
+    // Teleports are remembered, Back and Forward walk them, and the
+    // Teleport menu's dialogs and locations queue new ones.
+    menu_hooks().teleport = teleport_command;
+    menu_hooks().location = teleport_location_command;
+    behavior_hooks().history_push = history_push;
+    world.history_push = history_push;
+    world.history_back = history_back;
+    universe_hooks().world_list = teleport_world_list;
 }
 
 int zelnik_run(const std::string& directory, const std::string& command_line) {
@@ -416,6 +430,7 @@ int terminate(const char* message) {
     http_term();
     file_term();
     menu_term();
+    teleport_term();
     cgi_term();
     resolve_term();
     cell_term();

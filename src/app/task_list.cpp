@@ -1,5 +1,7 @@
 #include "app/task_list.h"
 
+#include <string>
+
 #include "art/backdrop.h"
 #include "art/disk.h"
 #include "art/download.h"
@@ -58,7 +60,13 @@ constexpr Task kTasks[kTaskCount] = {
     {"viewport", viewport_update},
     {"fps", fps_update},
     {"bps", bps_update},
-    {"cgi", cgi_update},
+    // A handed-in teleport runs as a behavior command.
+    {"cgi",
+     [] {
+         cgi_update();
+         std::string command;
+         while (cgi_take_command(command)) behavior_queue(command);
+     }},
     {"behavior", behavior_update},
     {"disk", disk_update},
     {"image", image_update},

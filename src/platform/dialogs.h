@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zk {
 
@@ -90,6 +91,45 @@ public:
     virtual bool ok(const WorldOptionsFields& fields) = 0;
 };
 
+// "Teleport": a world from the universe's list (or typed) and coordinates.
+struct TeleportWorlds {
+    bool changed = false;             // from poll: a list arrived meanwhile
+    bool fill = false;                // the combo takes `names`
+    std::vector<std::string> names;
+    std::string text;                 // the combo's text (the current world)
+};
+class TeleportController {
+public:
+    virtual ~TeleportController() = default;
+    virtual TeleportWorlds initial() = 0;
+    // Called every 100 ms while open.
+    virtual TeleportWorlds poll() = 0;
+    virtual void ok(const std::string& world, const std::string& coordinates) = 0;
+};
+
+// "Remember this location"
+class RememberController {
+public:
+    virtual ~RememberController() = default;
+    // The longest name that still fits a line of the file.
+    virtual int name_limit() = 0;
+    // Answers whether the dialog closes.
+    virtual bool ok(const std::string& name) = 0;
+};
+
+// The editor of the remembered locations: works on a copy until OK.
+class LocationsController {
+public:
+    virtual ~LocationsController() = default;
+    virtual std::vector<std::string> names() = 0;
+    // The name as kept (cut to fit), or empty when refused.
+    virtual std::string rename(int index, const std::string& name) = 0;
+    virtual void remove(int index) = 0;
+    // Answers whether the dialog closes (false: the file could not be
+    // written and nothing changed).
+    virtual bool ok() = 0;
+};
+
 enum class AboutButton { none, ok, skip, cancel };
 
 struct AboutView {
@@ -119,6 +159,9 @@ public:
     // Shows a telegram that arrived.
     virtual void show_telegram(const std::string& from, const std::string& text) = 0;
     virtual void run_world_options(WorldOptionsController& c) { (void)c; }
+    virtual void run_teleport(TeleportController& c) { (void)c; }
+    virtual void run_remember(RememberController& c) { (void)c; }
+    virtual void run_locations(LocationsController& c) { (void)c; }
 };
 
 void dialogs_set_port(DialogPort* port);

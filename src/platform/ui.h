@@ -110,6 +110,22 @@ public:
     // Opens an address in the desktop's web browser; false when none took it.
     virtual bool address_open(const std::string& address) { (void)address; return false; }
 
+    // The web pane right of the 3D view. Showing it makes its browser
+    // control (false when that failed: the pane stays hidden); hiding drops
+    // the control; either lays the main window out again. Then the
+    // control's moves, and whether a page is still loading. The control
+    // asks the web module before it follows any navigation.
+    virtual bool web_pane_show(bool shown) { (void)shown; return false; }
+    virtual void web_navigate(const std::string& address) { (void)address; }
+    virtual void web_back() {}
+    virtual void web_forward() {}
+    virtual void web_stop() {}
+    virtual void web_reload() {}
+    virtual bool web_busy() { return false; }
+    // "Open Web Location": the edit starts with `address`; true on OK with
+    // the typed address in it.
+    virtual bool web_open_dialog(std::string& address) { (void)address; return false; }
+
     // Menu items and toolbar buttons by command number; unknown numbers are
     // ignored.
     virtual void menu_enable(int command, bool enabled) { (void)command, (void)enabled; }

@@ -43,6 +43,9 @@ const char kUsage[] =
     "                       port is 0); OWNER is a citizen number\n"
     "  --objects DIR        the object path trees, one folder per world (default:\n"
     "                       the folder objects beside this program)\n"
+    "  --upgrades DIR       serve upgrade kits /upgrade/kit<BUILD>.rtp and\n"
+    "                       /upgrade/beta/kit<BUILD>.rtp from DIR (default: the\n"
+    "                       folder upgrade of the object tree); see zelnik-kit\n"
     "  --http-port N        object server port (default: the universe port + 10; 0 picks one)\n"
     "  --object-host H[:P]  worlds send H[:P]/<world> as their object path, for objects\n"
     "                       served by another web server from the same tree\n"
@@ -99,7 +102,7 @@ int main(int argc, char** argv) {
     using namespace zk::server;
     std::string data, address = "127.0.0.1";
     std::vector<WorldOption> world_options;
-    std::string objects, object_host;
+    std::string objects, object_host, upgrades;
     unsigned long http_port = 0;
     bool http_port_given = false;
     bool demo = false;
@@ -137,6 +140,8 @@ int main(int argc, char** argv) {
             config.beta = true;
         } else if (a == "--objects") {
             objects = value("--objects");
+        } else if (a == "--upgrades") {
+            upgrades = value("--upgrades");
         } else if (a == "--http-port") {
             if (!parse_number(value("--http-port"), 65535, http_port)) {
                 std::fprintf(stderr, "zelnik-server: --http-port takes a number from 0 to 65535\n");
@@ -201,7 +206,7 @@ int main(int argc, char** argv) {
         std::string dir = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string("./x");
         objects = dir.substr(0, dir.rfind('/')) + "/objects";
     }
-    ObjectServer object_server(objects);
+    ObjectServer object_server(objects, upgrades);
     if (!http_port_given) http_port = universe_port ? universe_port + 10 : 0;
     if (std::string e = object_server.start(address, static_cast<uint16_t>(http_port)); !e.empty()) {
         std::fprintf(stderr, "zelnik-server: objects: %s\n", e.c_str());

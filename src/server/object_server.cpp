@@ -60,13 +60,16 @@ const char* content_type(const std::string& path) {
 
 }  // namespace
 
-ObjectServer::ObjectServer(std::string root) : root_(std::move(root)), http_(std::make_unique<httplib::Server>()) {
+ObjectServer::ObjectServer(std::string root, std::string upgrades)
+    : root_(std::move(root)), upgrades_(std::move(upgrades)), http_(std::make_unique<httplib::Server>()) {
     http_->Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
         const std::string clean = object_path_clean(req.path);
+        const bool kit = clean.compare(0, 9, "/upgrade/") == 0;
+        const std::string file = kit && !upgrades_.empty() ? upgrades_ + clean.substr(8) : root_ + clean;
         struct stat st {};
         std::string body;
-        if (clean.empty() || stat((root_ + clean).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            !file_read_all(root_ + clean, body, kMaxFile)) {
+        if (clean.empty() || stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            !file_read_all(file, body, kit ? kMaxKit : kMaxFile)) {
             res.status = 404;
             res.set_content("not found\n", "text/plain");
             server_log("objects: GET %s 404", req.path.c_str());

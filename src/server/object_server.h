@@ -15,8 +15,10 @@ namespace zk::server {
 
 class ObjectServer {
 public:
-    // Serves `root`/<world>/<path> as /<world>/<path>.
-    explicit ObjectServer(std::string root);
+    // Serves `root`/<world>/<path> as /<world>/<path>; with `upgrades` set,
+    // /upgrade/<path> comes from `upgrades`/<path> instead (upgrade kits,
+    // which may be larger than any object).
+    explicit ObjectServer(std::string root, std::string upgrades = {});
     ~ObjectServer();
     ObjectServer(const ObjectServer&) = delete;
     ObjectServer& operator=(const ObjectServer&) = delete;
@@ -28,9 +30,10 @@ public:
     uint16_t port() const { return port_; }
 
     static constexpr size_t kMaxFile = 64 * 1024 * 1024;
+    static constexpr size_t kMaxKit = 256 * 1024 * 1024;
 
 private:
-    std::string root_;
+    std::string root_, upgrades_;
     std::unique_ptr<httplib::Server> http_;
     std::thread thread_;
     uint16_t port_ = 0;

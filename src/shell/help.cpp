@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "platform/os.h"
 #include "shell/url.h"
+#include "shell/web.h"
 
 namespace zk {
 
@@ -111,6 +112,7 @@ void help_show() {
         message_box("The help pages could not be written to %s/help.", dir.c_str());
         return;
     }
+    if (web_show_local(address)) return;
     if (!url_open(address, true)) message_box("No web browser could be started to show the help (%s).", address.c_str());
 }
 

@@ -59,6 +59,8 @@ void url_term() {
     g_browser.clear();
 }
 
+std::string url_checked(const std::string& address, bool local) { return checked_address(address, local); }
+
 bool url_open(const std::string& address, bool local) {
     const std::string a = checked_address(address, local);
     if (log_on(Trace::trace)) log_write("url_open %s", a.empty() ? "(refused)" : a.c_str());

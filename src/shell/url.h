@@ -12,5 +12,8 @@ void url_term();
 // file address when `local` (the program's own pages); false when the
 // address was refused or no browser took it.
 bool url_open(const std::string& address, bool local = false);
+// The address url_open would hand on (http added to a bare host/path), or
+// "" when it refuses it.
+std::string url_checked(const std::string& address, bool local = false);
 
 }  // namespace zk

@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/ui.h"
 #include "upgrade/about.h"
+#include "upgrade/kit.h"
 
 extern char** environ;
 
@@ -115,8 +116,9 @@ int build_check(const std::string& name, const std::string& password) {
     return 1;
 }
 
-bool upgrade_running(const std::string& program_dir) {
-    const std::string target = program_dir + "/upgrade";
+bool upgrade_running(const std::string& program_dir) { return process_running(program_dir + "/upgrade"); }
+
+bool process_running(const std::string& target) {
     DIR* d = opendir("/proc");
     if (!d) return false;
     bool found = false;
@@ -155,6 +157,9 @@ bool upgrade_replace(const std::string& program_dir, int wait_ms, int tries, int
 void check_for_new_upgrade() {
     trace("check_for_new_upgrade");
     upgrade_replace(program_directory(), 30000, 30, 1000);
+    // An upgrade killed half-way is finished or undone before the browser
+    // reads a file of its own.
+    if (!upgrade_running(program_directory())) kit_recover(program_directory());
 }
 
 }  // namespace zk

@@ -34,6 +34,9 @@ int upgrade_start(const UpgradeCommand& command, int* reason = nullptr);
 // port beside the universe's where zelnik-server serves objects.
 std::string upgrade_objects_host();
 
+// Whether a process of ours runs the program file `exe_path`.
+bool process_running(const std::string& exe_path);
+
 // Whether an `upgrade` started from this program directory still runs.
 bool upgrade_running(const std::string& program_dir);
 

@@ -385,6 +385,7 @@ void self_velocity_3d(double* vx, double* vy, double* vz) {
 
 bool self_turning() { return s.turning; }
 bool self_flying() { return s.flying; }
+void self_set_flying(bool flying) { s.flying = flying; }
 bool self_grounded() { return s.grounded; }
 
 int self_set_position(double x, double y, double z, float yaw) {

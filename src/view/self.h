@@ -57,6 +57,8 @@ void self_velocity(double* vx, double* vz);
 void self_velocity_3d(double* vx, double* vy, double* vz);
 bool self_turning();
 bool self_flying();
+// The teleport history puts back the movement mode of a place.
+void self_set_flying(bool flying);
 bool self_grounded();
 
 // Teleport, world entry, teleport history. 1 when taken, 0 when out of

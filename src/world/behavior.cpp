@@ -356,7 +356,9 @@ Status go(bool warp) {
     if (g_hooks.noise) g_hooks.noise(warp ? "warp1.wav" : "deport1.wav", true);
     if (named) {
         const std::string before = world_name();
-        if (world_enter(world, 1) != 0) {
+        // Not recorded by the entry: the teleport records the place it
+        // leaves below, once, before the user is moved.
+        if (world_enter(world, 0) != 0) {
             console_system("Switchboard Operator",
                            "Sorry, there is no world called \"" + world + "\" running at this time.");
             return Status::error;

@@ -128,7 +128,7 @@ void apply(bool entering) {
 }
 
 void back_or_exit(bool refused) {
-    if (world_history_back()) return;
+    if (g_hooks.history_back ? g_hooks.history_back() : world_history_back()) return;
     if (!refused) return;
     message_box("Unable to enter any world.  %s will now exit.", product_name());
     if (ui_present()) ui().quit_loop();
@@ -184,7 +184,7 @@ int world_enter(const std::string& name, int record) {
 
     const std::string previous = g.name;
     g.name = name;
-    if (record && !previous.empty()) world_history_push(previous);
+    if (record && !previous.empty() && !g_hooks.history_push) world_history_push(previous);
 
     auto fail = [&](int rc) {
         g.name.clear();
@@ -228,6 +228,8 @@ int world_enter(const std::string& name, int record) {
     prop_reset();
     if (prop_attributes_get(attribute_reply) != 0) return fail(1);
     g.attributes_pending = true;
+    // Only a world actually entered is a place to come back to.
+    if (record && g_hooks.history_push) g_hooks.history_push();
     return 0;
 }
 

@@ -71,7 +71,8 @@ void attributes_decode(const uint8_t* list, size_t length);
 void world_set_avatar(int avatar);
 int world_avatar();
 
-// The place the user came from, for going back after a refused entry.
+// Without a teleport history (WorldHooks): the worlds the user came from,
+// for going back after a refused entry.
 void world_history_push(const std::string& name);
 // Enters the previous world; false when there is none.
 bool world_history_back();
@@ -113,6 +114,11 @@ struct WorldHooks {
     void (*public_speaker)(bool speaker) = nullptr;
     // Resets the world-bound modules before another world's caches are used.
     int (*reset)() = nullptr;
+    // The teleport history: records the place being left (called once the
+    // entry succeeded, with the new world current), and goes back after a
+    // refused or failed entry (false when there is nowhere to go).
+    void (*history_push)() = nullptr;
+    bool (*history_back)() = nullptr;
 };
 WorldHooks& world_hooks();
 

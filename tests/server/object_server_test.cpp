@@ -68,10 +68,15 @@ TEST(ObjectServer, NeverServesOutsideItsTree) {
     mkdir(dir.file("tree/zk").c_str(), 0755);
     write_file(dir.file("secret.txt"), "do not serve");
     write_file(dir.file("tree/zk/.hidden"), "hidden");
-    server::ObjectServer objects(dir.file("tree"));
+    // Kits come from a folder of their own, with the same care.
+    mkdir(dir.file("kits").c_str(), 0755);
+    write_file(dir.file("kits/kit162.rtp"), "kit bytes");
+    server::ObjectServer objects(dir.file("tree"), dir.file("kits"));
     ASSERT_EQ(objects.start("127.0.0.1", 0), "");
+    EXPECT_NE(raw_get(objects.port(), "/upgrade/kit162.rtp").find("\r\n\r\nkit bytes"), std::string::npos);
     for (const char* path : {"/../secret.txt", "/zk/../../secret.txt", "/zk/%2e%2e/%2e%2e/secret.txt",
-                             "/zk/..%2f..%2fsecret.txt", "/zk/.hidden", "/zk\\..\\..\\secret.txt"}) {
+                             "/zk/..%2f..%2fsecret.txt", "/zk/.hidden", "/zk\\..\\..\\secret.txt",
+                             "/upgrade/../secret.txt", "/upgrade/../../secret.txt"}) {
         std::string reply = raw_get(objects.port(), path);
         EXPECT_EQ(reply.find("do not serve"), std::string::npos) << path;
         EXPECT_EQ(reply.find("hidden\n"), std::string::npos) << path;

@@ -22,6 +22,9 @@ public:
     std::function<int(TouristController&)> tourist_script;
     std::function<int(ImmigrationController&)> immigration_script;
     std::function<void(ContactController&)> contact_script;
+    std::function<void(TeleportController&)> teleport_script;
+    std::function<void(RememberController&)> remember_script;
+    std::function<void(LocationsController&)> locations_script;
     std::vector<std::pair<std::string, std::string>> telegrams;
     int logins = 0, tourists = 0, immigrations = 0;
 
@@ -54,6 +57,15 @@ public:
     }
     void run_contact(ContactController& c) override {
         if (contact_script) contact_script(c);
+    }
+    void run_teleport(TeleportController& c) override {
+        if (teleport_script) teleport_script(c);
+    }
+    void run_remember(RememberController& c) override {
+        if (remember_script) remember_script(c);
+    }
+    void run_locations(LocationsController& c) override {
+        if (locations_script) locations_script(c);
     }
     void show_telegram(const std::string& from, const std::string& text) override { telegrams.push_back({from, text}); }
 };

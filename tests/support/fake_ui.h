@@ -3,7 +3,9 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -171,6 +173,36 @@ public:
     void chat_entry_reset() override { ++chat_resets; }
     void balloons_show(const std::vector<BalloonDraw>& b) override { balloons = b; }
     void gesture_buttons(const std::vector<std::string>& labels) override { gestures = labels; }
+
+    // The web pane: whether it is shown, the control's moves in order
+    // ("show", "navigate <address>", "back"...), which call `during_web_move`
+    // while they run; whether a page loads; what Open Web Location answers
+    // (none cancels).
+    bool web_pane = false, web_can_show = true, web_loading = false;
+    std::vector<std::string> web_moves;
+    std::function<void()> during_web_move;
+    std::optional<std::string> web_typed;
+    void web_move(const std::string& what) {
+        web_moves.push_back(what);
+        if (during_web_move) during_web_move();
+    }
+    bool web_pane_show(bool shown) override {
+        if (shown && !web_can_show) return false;
+        web_pane = shown;
+        web_moves.push_back(shown ? "show" : "hide");
+        return true;
+    }
+    void web_navigate(const std::string& address) override { web_move("navigate " + address); }
+    void web_back() override { web_move("back"); }
+    void web_forward() override { web_move("forward"); }
+    void web_stop() override { web_move("stop"); }
+    void web_reload() override { web_move("reload"); }
+    bool web_busy() override { return web_loading; }
+    bool web_open_dialog(std::string& address) override {
+        web_moves.push_back("dialog " + address);
+        if (web_typed) address = *web_typed;
+        return web_typed.has_value();
+    }
 };
 
 // Installs a FakeUi for the life of the object.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/settings.h"
 #include "support/temp_dir.h"
 #include "upgrade/check.h"
 
@@ -45,4 +46,12 @@ TEST(Upgrade, ANewUpgradeProgramReplacesTheOldUnlessItCannotBeWritten) {
     EXPECT_NE(access(dir.file("upgrade.new").c_str(), F_OK), 0) << "deleted even when every copy failed";
     ASSERT_EQ(stat(dir.file("upgrade").c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+    // An upgrade cut short before its commit is undone at the next start.
+    settings_set_directory(dir.path());
+    write_file(dir.file("upgrade.journal"), "zelnik kit journal\nstage\nput readme\n");
+    write_file(dir.file("readme.kit-new"), "half");
+    check_for_new_upgrade();
+    EXPECT_NE(access(dir.file("readme.kit-new").c_str(), F_OK), 0);
+    EXPECT_NE(access(dir.file("upgrade.journal").c_str(), F_OK), 0);
 }

@@ -144,6 +144,16 @@ std::string generate_demo_objects(const std::string& assets_dir, const std::stri
             if (!write_if_changed(root + "/" + path, bytes)) return "cannot write " + root + "/" + path;
         if (!write_if_changed(root + "/world.txt", content)) return "cannot write " + root + "/world.txt";
     }
+    // Pages for the browser's web pane (the worlds page), beside the worlds.
+    const std::string misc = assets_dir + "/misc";
+    const std::vector<std::string> pages = files_with_suffix(misc, ".htm");
+    if (!pages.empty() && !make_directory(out_dir + "/misc")) return "cannot create " + out_dir + "/misc";
+    for (const std::string& page : pages) {
+        std::string text;
+        if (!file_read_all(misc + "/" + page + ".htm", text, kMaxContent)) return "cannot read " + misc + "/" + page + ".htm";
+        if (!write_if_changed(out_dir + "/misc/" + page + ".htm", text))
+            return "cannot write " + out_dir + "/misc/" + page + ".htm";
+    }
     return {};
 }
 

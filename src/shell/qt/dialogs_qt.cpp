@@ -133,7 +133,10 @@ AboutButton QtDialogs::about_wait(int ms) {
     if (!about_) return AboutButton::none;
     About& a = *about_;
     if (unattended_ && view_.waiting_for_user) {
-        // Nobody is there to choose: go on when that is offered, else leave.
+        // Nobody is there to choose: go on when that is offered, else leave;
+        // ZELNIK_UNATTENDED_UPGRADE=1 accepts an offered upgrade instead.
+        const char* upgrade = std::getenv("ZELNIK_UNATTENDED_UPGRADE");
+        if (view_.ok && upgrade && *upgrade == '1') return AboutButton::ok;
         return view_.skip ? AboutButton::skip : AboutButton::cancel;
     }
     a.pressed = AboutButton::none;

@@ -23,6 +23,10 @@ public:
     void run_contact(ContactController& c) override;
     void show_telegram(const std::string& from, const std::string& text) override;
     void run_world_options(WorldOptionsController& c) override;
+    // In teleport_dialogs.cpp.
+    void run_teleport(TeleportController& c) override;
+    void run_remember(RememberController& c) override;
+    void run_locations(LocationsController& c) override;
 
     // The splash dialog while it exists (tests).
     QDialog* about_dialog() const;

@@ -31,6 +31,7 @@
 #include "shell/menu.h"
 #include "shell/qt/toolbar_icons.h"
 #include "shell/qt/viewport_widget.h"
+#include "shell/qt/web_pane.h"
 #include "shell/slider.h"
 #include "shell/status.h"
 #include "view/frame.h"
@@ -205,6 +206,8 @@ MainWindow::MainWindow(const QString& title) {
     chat_->setObjectName("chat_entry");
     chat_->setMaxLength(int(kChatEntryMax));
     connect(chat_, &QLineEdit::returnPressed, this, [this] { chat_enter(chat_->text().toStdString()); });
+    // The web pane, hidden until the web module shows it.
+    web_ = new WebPane(centre);
     setCentralWidget(centre);
 
     // The status bar: the program's own pane, then the modules'.
@@ -338,24 +341,51 @@ void MainWindow::lay_out() {
     const int status_height = statusBar()->isHidden() ? 0 : statusBar()->height();
     const int width = centre->width();
     const int height = centre->height() + top + status_height;
-    const PaneLayout p = slider_layout(width, height, top, status_height, false);
+    const bool web = web_ && !web_->isHidden();
+    const PaneLayout p = slider_layout(width, height, top, status_height, web);
     // The rows split - 2 ... split + 1 are the splitter's own, free of
-    // panes, so that the mouse finds it.
+    // panes, so that the mouse finds it; so are the columns vsplit - 2 ...
+    // vsplit + 1 while the web pane is shown.
+    const int left = web ? std::max(0, p.vsplit - 2) : p.view.width;
     WindowRect view = p.view;
+    view.width = left;
     view.height = std::max(0, p.split - 2 - view.y);
     WindowRect console = p.console;
     const int console_bottom = console.y + console.height;
     console.y = std::max(console.y, p.split + 2);
     console.height = std::max(0, console_bottom - console.y);
+    console.width = left;
+    WindowRect chat = p.chat;
+    chat.width = left;
     gesture_bar_->setGeometry(0, 0, view.width, kGestureStripHeight);
     view_->setGeometry(qrect(view, top));
     console_->setGeometry(qrect(console, top));
-    chat_->setGeometry(qrect(p.chat, top));
+    chat_->setGeometry(qrect(chat, top));
+    if (web) {
+        WindowRect pane = p.web;
+        pane.x += 2;
+        pane.width -= 2;
+        web_->setGeometry(qrect(pane, top));
+        // Where the pane is in the window, for whoever reads the trace.
+        const QRect traced(pane.x, pane.y + menuBar()->height(), std::max(pane.width, 0), std::max(pane.height, 0));
+        if (traced != traced_web_ && log_on(Trace::trace))
+            log_write("lay_out: web at %d,%d %dx%d", traced.x(), traced.y(), traced.width(), traced.height());
+        traced_web_ = traced;
+    }
     // Where the split line is in the window, for whoever reads the trace.
     const int split = p.split + menuBar()->height();
     if (split != traced_split_ && log_on(Trace::trace))
         log_write("lay_out: split at %d of %d x %d", split, width, height);
     traced_split_ = split;
+}
+
+bool MainWindow::web_show(bool shown) {
+    if (shown && !web_->create_control()) return false;
+    if (!shown) web_->destroy_control();
+    web_->setVisible(shown);
+    traced_web_ = QRect();
+    lay_out();
+    return true;
 }
 
 bool MainWindow::splitter_mouse(QEvent::Type type, QPoint client, Qt::MouseButtons buttons) {

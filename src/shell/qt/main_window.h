@@ -22,6 +22,8 @@ class QToolBar;
 
 namespace zk {
 
+class WebPane;
+
 // Hands a movement key (arrows, keypad, Ctrl, Shift) to the key-state
 // tables, or, while an object is selected for building, an editing key
 // (Delete, Insert, arrows, +, -, Page Up/Down) to the building commands;
@@ -72,6 +74,11 @@ public:
     QTextEdit* console() const { return console_; }
     QLineEdit* chat_entry() const { return chat_; }
 
+    // The web pane right of the left column: shown (false when its browser
+    // could not be made) or hidden, and the window laid out again.
+    bool web_show(bool shown);
+    WebPane* web_pane() const { return web_; }
+
 protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -89,6 +96,8 @@ private:
     QHBoxLayout* gesture_row_ = nullptr;
     QTextEdit* console_ = nullptr;
     QLineEdit* chat_ = nullptr;
+    WebPane* web_ = nullptr;
+    QRect traced_web_;
     bool forwarding_ = false;  // a typed key on its way to the chat entry
     QTimer* layout_timer_ = nullptr;  // writes what the [layout] throttle held back
     QToolBar* toolbar_ = nullptr;

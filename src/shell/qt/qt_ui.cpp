@@ -36,6 +36,7 @@
 #include "shell/qt/scheduler.h"
 #include "shell/qt/settings_sheet.h"
 #include "shell/qt/single_instance.h"
+#include "shell/qt/web_pane.h"
 
 namespace zk {
 
@@ -232,6 +233,35 @@ void QtUi::toolbar_toggle() {
 
 bool QtUi::address_open(const std::string& address) {
     return QDesktopServices::openUrl(QUrl(QString::fromStdString(address), QUrl::StrictMode));
+}
+
+bool QtUi::web_pane_show(bool shown) { return window_ && window_->web_show(shown); }
+
+void QtUi::web_navigate(const std::string& address) {
+    if (window_) window_->web_pane()->navigate(address);
+}
+
+void QtUi::web_back() {
+    if (window_) window_->web_pane()->back();
+}
+
+void QtUi::web_forward() {
+    if (window_) window_->web_pane()->forward();
+}
+
+void QtUi::web_stop() {
+    if (window_) window_->web_pane()->stop();
+}
+
+void QtUi::web_reload() {
+    if (window_) window_->web_pane()->reload();
+}
+
+bool QtUi::web_busy() { return window_ && window_->web_pane()->busy(); }
+
+bool QtUi::web_open_dialog(std::string& address) {
+    // Nobody at the screen: the dialog is cancelled.
+    return !unattended_ && window_ && web_location_dialog(window_, address);
 }
 
 void QtUi::menu_enable(int command, bool enabled) {

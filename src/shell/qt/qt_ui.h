@@ -46,6 +46,14 @@ public:
     void toolbar_toggle() override;
     void settings_sheet() override;
     bool address_open(const std::string& address) override;
+    bool web_pane_show(bool shown) override;
+    void web_navigate(const std::string& address) override;
+    void web_back() override;
+    void web_forward() override;
+    void web_stop() override;
+    void web_reload() override;
+    bool web_busy() override;
+    bool web_open_dialog(std::string& address) override;
     void menu_enable(int command, bool enabled) override;
     void menu_check(int command, bool checked) override;
     void toolbar_enable(int command, bool enabled) override;
