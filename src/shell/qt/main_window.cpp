@@ -118,6 +118,12 @@ bool shell_movement_key(const QKeyEvent* event, bool down) {
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     if (shell_movement_key(event, true)) return;
+    // The keys the View menu names; with an object selected they turn it
+    // instead (above).
+    if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) {
+        menu_handle(event->key() == Qt::Key_PageUp ? kCommandLookUp : kCommandLookDown);
+        return;
+    }
     // What the user types while the window (or the view) has the keyboard
     // goes into the chat entry, as if typed there: text, Enter and Backspace.
     const QString text = event->text();
