@@ -21,10 +21,6 @@ using namespace zk::test;
 
 namespace {
 
-std::string visible_windows(const Process& p) {
-    return run_command("xdotool search --all --onlyvisible --pid " + std::to_string(p.pid()) + " --name . 2>/dev/null");
-}
-
 // Pixels that differ between two shots by more than a little.
 int changed(const Shot& a, const Shot& b) {
     int n = 0;
@@ -59,13 +55,9 @@ struct Browser {
     std::string window;
 };
 
-// Started attended, so that its dialogs really open.
 Browser start(const std::string& prog) {
     Browser b;
-    std::vector<std::string> env = browser_env();
-    env.push_back("ZELNIK_UNATTENDED=0");
-    b.process = std::make_unique<Process>(prog + "/zelnik", std::vector<std::string>{}, prog, "browser", env);
-    wait_until([&] { return !(b.window = window_of(*b.process)).empty(); }, 60000);
+    b.process = start_attended(prog, &b.window);
     return b;
 }
 

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "server/citizens.h"
 #include "support/process.h"
@@ -42,6 +44,22 @@ inline std::string window_of(const Process& p) {
     std::string id = run_command("xdotool search --all --pid " + std::to_string(p.pid()) + " --name '^zk at ' | head -1");
     id.erase(id.find_last_not_of("\n") + 1);
     return id;
+}
+
+// The windows a process shows, one id a line.
+inline std::string visible_windows(const Process& p) {
+    return run_command("xdotool search --all --onlyvisible --pid " + std::to_string(p.pid()) + " --name . 2>/dev/null");
+}
+
+// A browser in `prog` started attended, so that its dialogs really open;
+// `window`, when given, gets its window once it has entered a world.
+inline std::unique_ptr<Process> start_attended(const std::string& prog, std::string* window,
+                                               const std::vector<std::string>& args = {}) {
+    std::vector<std::string> env = browser_env();
+    env.push_back("ZELNIK_UNATTENDED=0");
+    auto p = std::make_unique<Process>(prog + "/zelnik", args, prog, args.empty() ? "browser" : "second", env);
+    if (window) wait_until([&] { return !(*window = window_of(*p)).empty(); }, 60000);
+    return p;
 }
 
 // Gives the window the keyboard, and checks that it has it: without a

@@ -18,10 +18,6 @@ using namespace zk::test;
 
 namespace {
 
-std::string visible_windows(const Process& p) {
-    return run_command("xdotool search --all --onlyvisible --pid " + std::to_string(p.pid()) + " --name . 2>/dev/null");
-}
-
 // Keys to the browser's window, then, when `dialog`, to the window those
 // keys opened.
 bool keys(const Process& p, const std::string& window, const std::string& what, const std::string& dialog = "") {
@@ -35,15 +31,6 @@ bool keys(const Process& p, const std::string& window, const std::string& what, 
     id.erase(id.find_last_not_of("\n") + 1);
     run_command("xdotool windowfocus --sync " + id + " key --delay 150 " + dialog);
     return wait_until([&] { return visible_windows(p).size() == before.size(); }, 5000);
-}
-
-std::unique_ptr<Process> start(const std::string& prog, std::string* window,
-                               const std::vector<std::string>& args = {}) {
-    std::vector<std::string> env = browser_env();
-    env.push_back("ZELNIK_UNATTENDED=0");  // its dialogs really open
-    auto p = std::make_unique<Process>(prog + "/zelnik", args, prog, args.empty() ? "browser" : "second", env);
-    if (window) wait_until([&] { return !(*window = window_of(*p)).empty(); }, 60000);
-    return p;
 }
 
 }  // namespace
@@ -60,12 +47,12 @@ TEST(BrowserAndServer, TeleportsGoBackAndForwardAndRememberedPlacesOutliveAResta
     write_file(prog + "/zelnik.ini", "[universe]\nhost=127.0.0.1\nport=" + std::to_string(demo.universe) +
                                          "\n[start]\nworld=zk\n[citizen]\nname=Cy\npassword=secret1\n[debug]\ntrace=1\n");
     std::string window;
-    auto cy = start(prog, &window);
+    auto cy = start_attended(prog, &window);
     ASSERT_FALSE(window.empty()) << demo.process->err() << cy->err();
 
     // A second start with a request file hands it over and ends.
     write_file(dir.file("visit.txt"), "teleport lagoon 3n 2w 90, and the rest\n");
-    EXPECT_EQ(start(prog, nullptr, {dir.file("visit.txt")})->wait(10000), 0);
+    EXPECT_EQ(start_attended(prog, nullptr, {dir.file("visit.txt")})->wait(10000), 0);
     EXPECT_TRUE(wait_until([] { return title_shows("\"lagoon at 3N 2W"); }, 20000)) << cy->err();
 
     ASSERT_TRUE(keys(*cy, window, "alt+t b"));
@@ -85,7 +72,7 @@ TEST(BrowserAndServer, TeleportsGoBackAndForwardAndRememberedPlacesOutliveAResta
 
     ASSERT_TRUE(keys(*cy, window, "alt+f x"));
     EXPECT_EQ(cy->wait(20000), 0) << cy->err();
-    cy = start(prog, &window);
+    cy = start_attended(prog, &window);
     ASSERT_FALSE(window.empty()) << cy->err();
     ASSERT_TRUE(keys(*cy, window, "alt+t Up Return"));
     EXPECT_TRUE(wait_until([] { return title_shows("\"lagoon at 3N 2W"); }, 20000)) << read_file(prog + "/zelnik.log");

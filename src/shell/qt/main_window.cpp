@@ -21,6 +21,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
 
 #include "core/layout.h"
 #include "core/log.h"
@@ -170,6 +171,22 @@ private:
     MainWindow* window_;
 };
 
+// The status bar's row of panes: its own width, known only once the bar
+// has laid it out, shares the panes out.
+class StatusRow : public QWidget {
+public:
+    StatusRow(QWidget* parent, std::function<void()> resized) : QWidget(parent), resized_(std::move(resized)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        resized_();
+    }
+
+private:
+    std::function<void()> resized_;
+};
+
 QKeySequence key_of(int key) {
     if (key >= menu_key_f1 && key <= menu_key_f12) return QKeySequence(Qt::Key_F1 + (key - menu_key_f1));
     if (key == menu_key_home) return QKeySequence(Qt::Key_Home);
@@ -217,7 +234,7 @@ MainWindow::MainWindow(const QString& title) {
     setCentralWidget(centre);
 
     // The status bar: the program's own pane, then the modules'.
-    status_row_ = new QWidget(statusBar());
+    status_row_ = new StatusRow(statusBar(), [this] { place_status_panes(); });
     status_row_->setObjectName("status_panes");
     statusBar()->addWidget(status_row_, 1);
     statusBar()->setSizeGripEnabled(true);
@@ -576,7 +593,6 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    place_status_panes();
     if (isVisible())
         layout_window_resized(rect_of(*this), isMinimized(), isMaximized(), three_d_ready(), os_tick_count());
     layout_later();
